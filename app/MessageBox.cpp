@@ -35,11 +35,24 @@ void ShowMessageBox(const QString& text, const QString& title, unsigned style) {
         activeRecorder->boxes_.push_back({text, title, style});
         return;
     }
+    // Not every platform hands the activation back to the window under a
+    // closed box (the offscreen one does not, nor X11 without a window
+    // manager), so the window and its focus are restored here.
+    const QPointer<QWidget> previousWindow = QApplication::activeWindow();
+    const QPointer<QWidget> previousFocus = QApplication::focusWidget();
+
     // The box may outlive its parent window if that closes while the box is
     // up; QPointer notices.
     QPointer<QMessageBox> box = CreateMessageBox(text, title, style);
     box->exec();
     delete box.data();
+
+    if (previousWindow && previousWindow->isVisible()) {
+        previousWindow->activateWindow();
+        if (previousFocus && previousFocus->isVisible()) {
+            previousFocus->setFocus(Qt::ActiveWindowFocusReason);
+        }
+    }
 }
 
 MessageBoxRecorder::MessageBoxRecorder() : previous_(activeRecorder) {

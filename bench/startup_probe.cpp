@@ -97,8 +97,8 @@ int main(int argc, char** argv) {
     }
 
     std::printf(
-        "median of %d runs: window shown %.1f ms (min %.1f, max %.1f), peak memory %.1f MiB\n", runs,
-        Median(shownMs), *std::min_element(shownMs.begin(), shownMs.end()),
+        "median of %d runs: window shown %.1f ms (min %.1f, max %.1f), peak memory %.1f MiB\n",
+        runs, Median(shownMs), *std::min_element(shownMs.begin(), shownMs.end()),
         *std::max_element(shownMs.begin(), shownMs.end()), Median(peakKb) / 1024.0);
     return 0;
 }

@@ -150,16 +150,6 @@ private slots:
         QCOMPARE(form_->findChild<QTimer*>(QStringLiteral("Timer1")), form_->Timer1);
     }
 
-    void fieldsFontFollowTheirGroup() {
-        // The "New" group's fields show the group's font; the ID field does not.
-        const QList<QWidget*> fields = {form_->Edit1, form_->Edit2, form_->Edit3, form_->Edit4,
-                                        form_->ComboBox1};
-        for (QWidget* field : fields) {
-            QCOMPARE(field->font(), form_->GroupBox1->font());
-        }
-        QVERIFY(form_->Edit5->font() != form_->GroupBox2->font());
-    }
-
     void listIsAFlatReportList() {
         QTreeWidget* list = form_->ListView1;
         const QStringList captions = {"MAC ID", "IP",       "Submask", "Gateway",

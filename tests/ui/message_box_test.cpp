@@ -45,7 +45,14 @@ private slots:
         QCOMPARE(box->textFormat(), Qt::PlainText);
     }
 
-    void realBoxWaitsForOk() {
+    void realBoxWaitsForOkAndGivesTheFocusBack() {
+        TForm1 form;
+        form.show();
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        form.Edit4->setFocus();
+        QTRY_VERIFY(form.Edit4->hasFocus());
+
         QPointer<QMessageBox> seen;
         bool wasModal = false;
         QTimer clicker;
@@ -69,6 +76,7 @@ private slots:
         clicker.stop();
         QVERIFY(seen.isNull());  // closed and deleted once it returned
         QVERIFY(wasModal);
+        QTRY_VERIFY(form.Edit4->hasFocus());
     }
 
     void recordersNestAndStopRecordingWhenGone() {

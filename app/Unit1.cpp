@@ -34,29 +34,29 @@ constexpr int kListBottomMargin = 225;
 
 constexpr int kTimer1IntervalMs = 100;
 
-struct FontSpec {
+struct FontChoice {
     int pixelHeight;
     QFont::Weight weight;
 };
-constexpr FontSpec kWindowFont{11, QFont::Normal};  // F1: no visible text uses it
-constexpr FontSpec kControlFont{13, QFont::Bold};   // F2: list, buttons, the "New" group
-constexpr FontSpec kZekGroupFont{16, QFont::Bold};  // F3: "ZEK Only", "ID:", status
-constexpr FontSpec kIdEditFont{16, QFont::Normal};  // F4: the ID field
+constexpr FontChoice kWindowFont{11, QFont::Normal};  // F1: no visible text uses it
+constexpr FontChoice kControlFont{13, QFont::Bold};   // F2: list, buttons, the "New" group
+constexpr FontChoice kZekGroupFont{16, QFont::Bold};  // F3: "ZEK Only", "ID:", status
+constexpr FontChoice kIdEditFont{16, QFont::Normal};  // F4: the ID field
 
-QFont MakeFont(const FontSpec& spec) {
+QFont MakeFont(const FontChoice& choice) {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(spec.pixelHeight);
-    font.setWeight(spec.weight);
+    font.setPixelSize(choice.pixelHeight);
+    font.setWeight(choice.weight);
     return font;
 }
 
-struct ColumnSpec {
+struct ListColumn {
     const char* caption;
     int width;
 };
 // "Version" is last and takes whatever width the list has left.
-constexpr std::array<ColumnSpec, 7> kListColumns = {{{"MAC ID", 150},
+constexpr std::array<ListColumn, 7> kListColumns = {{{"MAC ID", 150},
                                                      {"IP", 130},
                                                      {"Submask", 130},
                                                      {"Gateway", 130},
@@ -70,7 +70,7 @@ constexpr std::array<const char*, 8> kBaudRates = {"300",   "1200",  "4800",  "9
 
 template <typename Control>
 Control* MakeControl(QWidget* parent, const char* name, const QRect& geometry,
-                     const FontSpec& font) {
+                     const FontChoice& font) {
     auto* control = new Control(parent);
     control->setObjectName(QLatin1String(name));
     control->setGeometry(geometry);
@@ -89,7 +89,7 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption,
 }
 
 AutoSizeLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, QPoint position,
-                         const FontSpec& font) {
+                         const FontChoice& font) {
     auto* label = new AutoSizeLabel(QLatin1String(caption), parent);
     label->setObjectName(QLatin1String(name));
     label->setFont(MakeFont(font));
@@ -150,7 +150,7 @@ void TForm1::BuildListView() {
         QRect(0, 0, kDesignClientWidth - kListRightMargin, kDesignClientHeight - kListBottomMargin),
         kControlFont);
     QStringList captions;
-    for (const ColumnSpec& column : kListColumns) {
+    for (const ListColumn& column : kListColumns) {
         captions << QLatin1String(column.caption);
     }
     ListView1->setColumnCount(static_cast<int>(kListColumns.size()));

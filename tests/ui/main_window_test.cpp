@@ -19,7 +19,7 @@
 namespace {
 
 // Where every control sits in the window as it opens.
-struct ControlSpec {
+struct DesignedControl {
     const char* name;
     const char* parent;
     QRect geometry;  // for labels only the position counts: they fit their text
@@ -28,7 +28,7 @@ struct ControlSpec {
     const char* text;
 };
 
-const ControlSpec kControls[] = {
+const DesignedControl kControls[] = {
     {"ListView1", "Form1", {0, 0, 813, 410}, 13, true, ""},
     {"Button1", "Form1", {10, 414, 580, 36}, 13, true, "Search"},
     {"GroupBox1", "Form1", {10, 454, 580, 84}, 13, true, "New"},
@@ -129,20 +129,20 @@ private slots:
     }
 
     void everyControlHasItsPlaceFontAndText() {
-        for (const ControlSpec& spec : kControls) {
-            QWidget* widget = control(spec.name);
-            QVERIFY2(widget != nullptr, spec.name);
-            QCOMPARE(widget->parentWidget()->objectName(), QLatin1String(spec.parent));
+        for (const DesignedControl& designed : kControls) {
+            QWidget* widget = control(designed.name);
+            QVERIFY2(widget != nullptr, designed.name);
+            QCOMPARE(widget->parentWidget()->objectName(), QLatin1String(designed.parent));
             if (qobject_cast<QLabel*>(widget) != nullptr) {
-                QCOMPARE(widget->pos(), spec.geometry.topLeft());
+                QCOMPARE(widget->pos(), designed.geometry.topLeft());
                 QCOMPARE(widget->size(), widget->sizeHint());
             } else {
-                QCOMPARE(widget->geometry(), spec.geometry);
+                QCOMPARE(widget->geometry(), designed.geometry);
             }
-            QCOMPARE(widget->font().pixelSize(), spec.fontPixels);
-            QCOMPARE(widget->font().weight(), spec.bold ? QFont::Bold : QFont::Normal);
-            QCOMPARE(ShownText(widget), QLatin1String(spec.text));
-            QVERIFY2(widget->isVisible() && widget->isEnabled(), spec.name);
+            QCOMPARE(widget->font().pixelSize(), designed.fontPixels);
+            QCOMPARE(widget->font().weight(), designed.bold ? QFont::Bold : QFont::Normal);
+            QCOMPARE(ShownText(widget), QLatin1String(designed.text));
+            QVERIFY2(widget->isVisible() && widget->isEnabled(), designed.name);
         }
         // The members are the controls the names find.
         QCOMPARE(control("Edit4"), form_->Edit4);
@@ -316,13 +316,13 @@ private slots:
     void tallerWindowMovesTheBottomControlsDown() {
         resizeClient(819, 735);
         for (const char* name : kBottomAnchored) {
-            const ControlSpec* spec = nullptr;
-            for (const ControlSpec& candidate : kControls) {
+            const DesignedControl* designed = nullptr;
+            for (const DesignedControl& candidate : kControls) {
                 if (qstrcmp(candidate.name, name) == 0) {
-                    spec = &candidate;
+                    designed = &candidate;
                 }
             }
-            QCOMPARE(control(name)->geometry(), spec->geometry.translated(0, 100));
+            QCOMPARE(control(name)->geometry(), designed->geometry.translated(0, 100));
         }
         QCOMPARE(form_->ListView1->geometry(), QRect(0, 0, 813, 510));
     }
@@ -356,9 +356,9 @@ private slots:
             resizeClient(size.width(), size.height());
         }
         resizeClient(819, 635);
-        for (const ControlSpec& spec : kControls) {
-            if (qobject_cast<QLabel*>(control(spec.name)) == nullptr) {
-                QCOMPARE(control(spec.name)->geometry(), spec.geometry);
+        for (const DesignedControl& designed : kControls) {
+            if (qobject_cast<QLabel*>(control(designed.name)) == nullptr) {
+                QCOMPARE(control(designed.name)->geometry(), designed.geometry);
             }
         }
     }

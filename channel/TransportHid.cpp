@@ -56,7 +56,8 @@ void HidCloseDevice(COM_Class& channel) {
     channel.HidOpen = 0;
 }
 
-int HidSend(COM_Class& channel, const uint8_t* frame, uint32_t length) {
+// Each report has its own bound; the transaction's time-out is for the reply.
+int HidSend(COM_Class& channel, const uint8_t* frame, uint32_t length, uint32_t /*timeoutMs*/) {
     if (channel.Kind != TransportKind::Hid || !channel.HidHandle) {
         return kHidSendFailed;
     }

@@ -217,7 +217,7 @@ int SerialDrain(COM_Class& channel) {
     }
 }
 
-int SerialSend(COM_Class& channel, const uint8_t* frame, uint32_t length) {
+int SerialSend(COM_Class& channel, const uint8_t* frame, uint32_t length, uint32_t /*timeoutMs*/) {
     if (!channel.SerialOpen) {
         return kSerialIoFailed;
     }

@@ -26,6 +26,8 @@ using test_frames::SetIdReply;
 
 // Only there to stop a broken test from hanging the suite.
 constexpr uint64_t kHangBoundMs = 5000;
+// Each report write has its own bound; the transaction's time-out is moot.
+constexpr uint32_t kUnusedTimeoutMs = 3000;
 
 // One scripted answer of a fake device to a read.
 struct ScriptedRead {
@@ -172,7 +174,8 @@ protected:
     }
 
     int Send(const std::vector<uint8_t>& frame) {
-        return kHidTransport.send(channel_, frame.data(), static_cast<uint32_t>(frame.size()));
+        return kHidTransport.send(channel_, frame.data(), static_cast<uint32_t>(frame.size()),
+                                  kUnusedTimeoutMs);
     }
 
     // A receive as Transact runs it after a Set ID request with sequence 1.

@@ -27,6 +27,8 @@ using test_frames::SetIdReply;
 
 // Only there to stop a broken test from hanging the suite.
 constexpr int kHangBoundMs = 5000;
+// The serial send waits for no reply, so the transaction's time-out is moot.
+constexpr uint32_t kUnusedTimeoutMs = 3000;
 
 void SetPortName(COM_Class& channel, const std::string& name) {
     ASSERT_LT(name.size(), sizeof channel.PortName);
@@ -330,7 +332,8 @@ TEST_F(SerialTransport, SendWritesEveryByteValueUnchanged) {
     for (std::size_t i = 0; i < frame.size(); ++i) {
         frame[i] = static_cast<uint8_t>(i);
     }
-    EXPECT_EQ(kSerialTransport.send(channel_, frame.data(), static_cast<uint32_t>(frame.size())),
+    EXPECT_EQ(kSerialTransport.send(channel_, frame.data(), static_cast<uint32_t>(frame.size()),
+                                    kUnusedTimeoutMs),
               0);
     EXPECT_EQ(pty_.Read(frame.size()), frame);
 }
@@ -344,12 +347,13 @@ TEST_F(SerialTransport, FailingPortGivesItsCodes) {
     channel_.SerialOpen = 1;
     const uint8_t byte = 0x19;
     EXPECT_EQ(kSerialTransport.drain(channel_), kSerialIoFailed);
-    EXPECT_EQ(kSerialTransport.send(channel_, &byte, 1), kSerialIoFailed);
+    EXPECT_EQ(kSerialTransport.send(channel_, &byte, 1, kUnusedTimeoutMs), kSerialIoFailed);
     EXPECT_EQ(Receive(1000), kSerialReadFailed);
     channel_.Close();
     EXPECT_EQ(channel_.SerialOpen, 0);
 
-    EXPECT_EQ(kSerialTransport.send(channel_, &byte, 1), kSerialIoFailed);  // not open
+    EXPECT_EQ(kSerialTransport.send(channel_, &byte, 1, kUnusedTimeoutMs),
+              kSerialIoFailed);  // not open
 }
 
 // ---- receive -----------------------------------------------------------

@@ -17,9 +17,11 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
-	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ] && [ -z "$$QT_QPA_PLATFORM" ]; then \
-	    echo "velquint-tool needs a display: no DISPLAY or WAYLAND_DISPLAY is set"; exit 1; fi
+# Without a display the tool cannot show its window: say so in one line,
+# before anything is installed or built.
+run:
+	$(if $(DISPLAY)$(WAYLAND_DISPLAY)$(QT_QPA_PLATFORM),,$(error velquint-tool needs a display, and neither DISPLAY nor WAYLAND_DISPLAY is set))
+	@$(MAKE) --no-print-directory build
 	@$(BUILD_DIR)/app/velquint-tool
 
 test: build

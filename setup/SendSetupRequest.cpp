@@ -7,9 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
+
+#include "discovery/BroadcastSend.h"
 
 namespace {
 
@@ -41,12 +42,13 @@ bool SetOption(int fd, int option) {
 }
 
 // Sends the datagram once. A broadcast that Linux refuses for want of a
-// default route goes out of each broadcast-capable interface instead.
-bool SendDatagram(int fd, const uint8_t (&datagram)[kSetupDatagramLength],
+// route goes out of each broadcast-capable interface instead.
+bool SendDatagram(int fd, const uint8_t (&datagram)[kSetupDatagramLength], bool broadcast,
                   const sockaddr_in& destination) {
     const ssize_t sent =
-        sendto(fd, datagram, sizeof datagram, MSG_DONTROUTE,
-               reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+        broadcast ? SendBroadcastDatagram(fd, datagram, sizeof datagram, kSetupPort, MSG_DONTROUTE)
+                  : sendto(fd, datagram, sizeof datagram, MSG_DONTROUTE,
+                           reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
     return sent == static_cast<ssize_t>(sizeof datagram);
 }
 
@@ -158,7 +160,7 @@ int SendSetupRequestWithin(const SetupRequest& request, uint32_t overallCapMs) {
         return built;
     }
 
-    if (!SendDatagram(fd, datagram, destination)) {
+    if (!SendDatagram(fd, datagram, broadcast, destination)) {
         return kSetupSendFailed;
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(overallCapMs);

@@ -1,10 +1,13 @@
 #include "sim/SimDevice.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <utility>
 
 namespace {
 
@@ -105,6 +108,41 @@ bool SetInt(const std::string& text, long minimum, long maximum, int* target) {
 }
 
 constexpr long kLargestDelayMs = 600000;
+constexpr size_t kIdentifierLength = 7;
+
+// "confirm", "none", or kinds joined by '+': "other-mac+confirm".
+bool ParseSetupReplies(const std::string& text, std::vector<SimSetupReply>* replies) {
+    static const std::pair<const char*, SimSetupReply> kKinds[] = {
+        {"confirm", SimSetupReply::Confirm},
+        {"short", SimSetupReply::Short},
+        {"other-mac", SimSetupReply::OtherMac},
+        {"discovery", SimSetupReply::Discovery},
+        {"request-ident", SimSetupReply::RequestIdent},
+        {"oversized", SimSetupReply::Oversized},
+    };
+    std::vector<SimSetupReply> parsed;
+    if (text != "none") {
+        std::stringstream parts(text);
+        std::string part;
+        while (std::getline(parts, part, '+')) {
+            bool known = false;
+            for (const auto& kind : kKinds) {
+                if (part == kind.first) {
+                    parsed.push_back(kind.second);
+                    known = true;
+                }
+            }
+            if (!known) {
+                return false;
+            }
+        }
+        if (parsed.empty() || text.back() == '+') {
+            return false;
+        }
+    }
+    *replies = parsed;
+    return true;
+}
 constexpr long kMostCopies = 100;
 constexpr long kNaturalReplyLength = 31;
 
@@ -159,7 +197,7 @@ const std::vector<DeviceKey>& DeviceKeys() {
          }},
         {"ident", "the 7 characters that open the discovery reply (normally KVM47JR)",
          [](const std::string& v, SimDevice* d) {
-             if (v.size() != 7) {
+             if (v.size() != kIdentifierLength) {
                  return false;
              }
              d->discovery.identifier = v;
@@ -167,6 +205,33 @@ const std::vector<DeviceKey>& DeviceKeys() {
          }},
         {"code", "command code byte of the discovery reply (normally 1)",
          [](const std::string& v, SimDevice* d) { return SetByte(v, &d->discovery.commandCode); }},
+        {"setup-reply",
+         "answers to a setup naming this device, kinds joined by + (see Setup below)",
+         [](const std::string& v, SimDevice* d) {
+             return ParseSetupReplies(v, &d->setup.replies);
+         }},
+        {"setup-code", "command code of the setup confirmation (normally 2; 3 also confirms)",
+         [](const std::string& v, SimDevice* d) { return SetByte(v, &d->setup.confirmCode); }},
+        {"setup-length", "cut or zero-pad the setup confirmation to 1..300 bytes",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 1, kSimLargestDatagram, &d->setup.confirmLength);
+         }},
+        {"setup-delay", "send the first setup answer this many ms after the setup",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 0, kLargestDelayMs, &d->setup.delayMs);
+         }},
+        {"setup-gap", "ms between the setup answers of setup-reply (default 100)",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 0, kLargestDelayMs, &d->setup.gapMs);
+         }},
+        {"setup-noise", "after a setup, send its sender a non-matching datagram every MS ms",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 1, kLargestDelayMs, &d->setup.noiseIntervalMs);
+         }},
+        {"setup-noise-for", "stop that stream after MS ms (default: never)",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 0, kLargestDelayMs, &d->setup.noiseForMs);
+         }},
     };
     return keys;
 }
@@ -277,10 +342,16 @@ bool LoadDeviceFile(const std::string& path, unsigned firstOrdinal,
 }
 
 std::string DeviceSettingsHelp() {
+    size_t width = 0;
+    for (const DeviceKey& key : DeviceKeys()) {
+        width = std::max(width, std::strlen(key.name));
+    }
+    // Two blanks before, '=' and at least one blank behind each name.
+    width += 4;
     std::string help;
     for (const DeviceKey& key : DeviceKeys()) {
         std::string name = std::string("  ") + key.name + "=";
-        name.resize(12, ' ');
+        name.resize(width, ' ');
         help += name + key.help + "\n";
     }
     return help;

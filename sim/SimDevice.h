@@ -19,6 +19,27 @@ struct SimDiscoveryBehaviour {
     uint8_t commandCode = 1;
 };
 
+// What a device sends, in turn, after a setup datagram addressed to it.
+enum class SimSetupReply {
+    Confirm,       // the confirmation: the reply layout with the setup's code
+    Short,         // the confirmation cut to 13 bytes
+    OtherMac,      // the confirmation with another device's MAC
+    Discovery,     // its discovery reply (command code 1) instead
+    RequestIdent,  // the confirmation opening with "KVM47JS"
+    Oversized,     // the confirmation padded to 257 bytes
+};
+
+// How a device answers a setup datagram addressed to its MAC.
+struct SimSetupBehaviour {
+    std::vector<SimSetupReply> replies{SimSetupReply::Confirm};  // empty: no answer
+    uint8_t confirmCode = 2;
+    int confirmLength = 0;    // cuts or zero-pads the confirmation; 0 keeps it
+    int delayMs = 0;          // first datagram this long after the setup
+    int gapMs = 100;          // between the datagrams of `replies`
+    int noiseIntervalMs = 0;  // non-matching datagrams to the sender, this often; 0: none
+    int noiseForMs = 0;       // for this long; 0: until the simulator ends
+};
+
 struct SimDevice {
     std::array<uint8_t, 6> mac{};
     uint8_t versionMajor = 1;
@@ -30,6 +51,7 @@ struct SimDevice {
     uint8_t baudCode = 3;
     std::vector<uint8_t> extra;
     SimDiscoveryBehaviour discovery;
+    SimSetupBehaviour setup;
 };
 
 // Longest datagram the simulator builds.

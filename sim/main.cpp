@@ -6,6 +6,7 @@
 #include "sim/SimDiscovery.h"
 #include "sim/SimLoop.h"
 #include "sim/SimOptions.h"
+#include "sim/SimSetup.h"
 #include "sim/SimUdpPort.h"
 
 namespace {
@@ -42,8 +43,9 @@ int main(int argc, char** argv) {
     }
     SimDiscovery discovery(loop, udp, options.devices, options.noise);
     discovery.Attach();
-    // Further sides (setup, the TCP service) attach here, to the same loop
-    // and, for UDP, the same port.
+    SimSetup setup(loop, udp, options.devices);
+    setup.Attach();
+    // Further sides (the TCP service) attach here, to the same loop.
 
     std::puts("ready");
     std::fflush(stdout);

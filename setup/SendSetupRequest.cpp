@@ -101,11 +101,7 @@ int AwaitConfirmation(int fd, const SetupRequest& request, Clock::time_point dea
 
 }  // namespace
 
-int SendSetupRequest(const SetupRequest& request) {
-    return SendSetupRequestWithin(request, kSetupOverallWaitCapMs);
-}
-
-int SendSetupRequestWithin(const SetupRequest& request, uint32_t overallCapMs) {
+int SendSetupRequest(const SetupRequest& request, uint32_t overallCapMs) {
     SocketGuard socketGuard(socket(AF_INET, SOCK_DGRAM, 0));
     const int fd = socketGuard.fd();
     if (fd < 0) {

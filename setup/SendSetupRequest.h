@@ -32,7 +32,5 @@ constexpr uint32_t kSetupOverallWaitCapMs = 30000;
 // 3195 and waits for the device's confirmation. Every wait for a datagram
 // lasts the full ReplyWaitSeconds; a datagram that does not confirm is
 // discarded and the wait starts again. Blocks the calling thread throughout.
-int SendSetupRequest(const SetupRequest& request);
-
-// The same, with the overall cap given in milliseconds (tests use a short one).
-int SendSetupRequestWithin(const SetupRequest& request, uint32_t overallCapMs);
+// `overallCapMs` is there for tests; the tool always leaves it at the default.
+int SendSetupRequest(const SetupRequest& request, uint32_t overallCapMs = kSetupOverallWaitCapMs);

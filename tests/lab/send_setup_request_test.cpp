@@ -300,10 +300,6 @@ TEST(SetupWaits, EndlessNonMatchingDatagramsEndAtTheOverallCap) {
     EXPECT_LT(outcome.seconds, kHangSeconds);
 }
 
-TEST(SetupWaits, TheToolsOverallCapIsThirtySeconds) {
-    EXPECT_EQ(kSetupOverallWaitCapMs, 30000u);
-}
-
 // --- Refusals before anything is sent ---------------------------------------------
 
 // After a refused call, one good setup must be the only datagram the device

@@ -110,8 +110,10 @@ int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds, int t
     size_t writePosition = ResetDeviceTable(table);
     uint8_t datagram[kLargestReplyRead];
     for (;;) {
+        // Checked apart from the wait: a flood keeps a zero-length wait
+        // readable for ever.
         const int64_t leftMs = MillisecondsLeft(deadline);
-        if (!WaitReadable(udp, static_cast<int>(std::min(waitMs, leftMs)))) {
+        if (leftMs <= 0 || !WaitReadable(udp, static_cast<int>(std::min(waitMs, leftMs)))) {
             break;
         }
         const ssize_t length = ReceiveDatagram(udp, datagram);

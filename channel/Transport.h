@@ -17,8 +17,10 @@ struct TransportOps {
     // Throws away bytes left over from earlier traffic; 0 or a negative code.
     // Null for a transport without a drain (HID).
     int (*drain)(COM_Class& channel);
-    // Sends one finished request frame; 0 or a negative code.
-    int (*send)(COM_Class& channel, const uint8_t* frame, uint32_t length);
+    // Sends one finished request frame; 0 or a negative code. `timeoutMs` is
+    // the transaction's time-out, for a transport whose send may have to wait
+    // for room (TCP); the others may ignore it.
+    int (*send)(COM_Class& channel, const uint8_t* frame, uint32_t length, uint32_t timeoutMs);
     // Feeds received bytes to `parser` until it finishes or `timeoutMs` pass
     // without progress (the channel's time-out rule); returns the parser's
     // result: the reply's data length or a negative code.
@@ -28,3 +30,7 @@ struct TransportOps {
 extern const TransportOps kSerialTransport;
 extern const TransportOps kTcpTransport;
 extern const TransportOps kHidTransport;
+
+// The operations of a transport kind; null for TransportKind::NoTransport and
+// for any kind that is not one.
+const TransportOps* TransportFor(uint8_t kind);

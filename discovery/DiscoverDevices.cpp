@@ -105,11 +105,15 @@ int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds, int t
         return kDiscoverSendFailed;
     }
 
-    int waitMs = std::max(0, firstWaitSeconds) * kMillisecondsPerSecond;
+    // Wide enough for any first wait; no wait outlasts the time limit anyway.
+    int64_t waitMs = static_cast<int64_t>(std::max(0, firstWaitSeconds)) * kMillisecondsPerSecond;
     size_t writePosition = ResetDeviceTable(table);
     uint8_t datagram[kLargestReplyRead];
     for (;;) {
-        if (!WaitReadable(udp, std::min(waitMs, MillisecondsLeft(deadline)))) {
+        // Checked apart from the wait: a flood keeps a zero-length wait
+        // readable for ever.
+        const int64_t leftMs = MillisecondsLeft(deadline);
+        if (leftMs <= 0 || !WaitReadable(udp, static_cast<int>(std::min(waitMs, leftMs)))) {
             break;
         }
         const ssize_t length = ReceiveDatagram(udp, datagram);

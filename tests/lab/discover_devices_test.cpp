@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -254,6 +255,13 @@ TEST(DiscoverDevicesWaits, TimeLimitEndsTheSearchUnderEndlessNoise) {
 
     EXPECT_EQ(search.result, 1);
     EXPECT_GE(search.seconds, 1.4);
+    EXPECT_LT(search.seconds, kHangSeconds);
+}
+
+TEST(DiscoverDevicesWaits, NoFirstWaitOutlastsTheTimeLimit) {
+    const Search search = RunSearch(INT_MAX, kDeviceTableSize, 1000);
+
+    EXPECT_EQ(search.result, 0);
     EXPECT_LT(search.seconds, kHangSeconds);
 }
 

@@ -1,0 +1,75 @@
+#include "channel/COM_Class.h"
+
+#include <cstring>
+
+#include "channel/ChannelResult.h"
+#include "channel/HidReportDevice.h"
+#include "channel/Transport.h"
+
+namespace {
+constexpr char kDefaultPortName[] = "COM1";
+constexpr uint32_t kDefaultBaudRate = 19200;
+constexpr int kNoHandle = -1;
+static_assert(sizeof(kDefaultPortName) <= kPortNameSize, "default port name fits its field");
+}  // namespace
+
+const TransportOps* TransportFor(uint8_t kind) {
+    switch (kind) {
+        case TransportKind::Serial:
+            return &kSerialTransport;
+        case TransportKind::Tcp:
+            return &kTcpTransport;
+        case TransportKind::Hid:
+            return &kHidTransport;
+        default:
+            return nullptr;
+    }
+}
+
+COM_Class::COM_Class() {
+    std::memcpy(PortName, kDefaultPortName, sizeof(kDefaultPortName));
+    BaudRate = kDefaultBaudRate;
+    Kind = TransportKind::Serial;
+    SerialHandle = kNoHandle;
+    Socket = kNoHandle;
+}
+
+COM_Class::~COM_Class() {
+    // Serial port, HID device, then socket: the order in which a channel that
+    // is torn down with the window lets go of its devices.
+    if (SerialOpen) {
+        kSerialTransport.close(*this);
+    }
+    if (HidOpen) {
+        kHidTransport.close(*this);
+    }
+    if (SocketOpen) {
+        kTcpTransport.close(*this);
+    }
+}
+
+int COM_Class::Open(uint32_t timeoutMs) {
+    // A channel is meant to be opened from closed; whatever an earlier Open
+    // left open is let go first rather than leaked.
+    Close();
+    if (Kind == TransportKind::NoTransport) {
+        return kChannelOk;
+    }
+    const TransportOps* transport = TransportFor(Kind);
+    if (transport == nullptr) {
+        return kChannelWrongKind;
+    }
+    return transport->open(*this, timeoutMs);
+}
+
+void COM_Class::Close() {
+    if (SerialOpen) {
+        kSerialTransport.close(*this);
+    }
+    if (SocketOpen) {
+        kTcpTransport.close(*this);
+    }
+    if (HidOpen) {
+        kHidTransport.close(*this);
+    }
+}

@@ -1,0 +1,258 @@
+// The TCP transport: a non-blocking IPv4 stream socket to HostAddress:HostPort.
+// Its waits for a reply (and for room to send) keep the window live through
+// the channel's ChannelEvents hook; without a hook they wait with poll().
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "channel/COM_Class.h"
+#include "channel/ChannelEvents.h"
+#include "channel/ChannelResult.h"
+#include "channel/ReplyParser.h"
+#include "channel/Tick.h"
+#include "channel/Transport.h"
+
+namespace {
+
+constexpr int kNoSocket = -1;
+// One receive call takes at most as much as one reply can carry.
+constexpr std::size_t kReceiveChunk = kMaxReplyData;
+// While a send waits for room, queued window events run at least this often.
+constexpr int kSendWaitSliceMs = 50;
+
+int ClampToInt(uint64_t ms) {
+    return ms > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(ms);
+}
+
+uint64_t Elapsed(uint64_t reference, uint64_t now) {
+    return now >= reference ? now - reference : reference - now;
+}
+
+// How long to wait before the channel's time-out rule can strike: the limit
+// is passed only once the elapsed time is strictly greater.
+uint64_t MsUntilTimeout(uint64_t reference, uint64_t now, uint32_t limitMs) {
+    const uint64_t elapsed = Elapsed(reference, now);
+    return elapsed > limitMs ? 0 : limitMs - elapsed + 1;
+}
+
+bool WouldBlock(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+// Only an address in four decimal parts is taken: no name lookup, and
+// nothing that does not fit the field is cut to fit. The all-ones address
+// stays refused, as the classic conversion returns it for failure.
+bool ParseHostAddress(const char (&text)[kHostAddressSize], in_addr* address) {
+    if (std::memchr(text, '\0', kHostAddressSize) == nullptr) {
+        return false;
+    }
+    if (inet_pton(AF_INET, text, address) != 1) {
+        return false;
+    }
+    return address->s_addr != htonl(INADDR_NONE);
+}
+
+// Waits for the pending connect; 0 when connected, else the Open code.
+int AwaitConnect(int fd, uint32_t timeoutMs) {
+    const uint64_t start = TickMs();
+    pollfd watch{};
+    for (;;) {
+        const uint64_t elapsed = Elapsed(start, TickMs());
+        const uint64_t remaining = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+        watch = pollfd{fd, POLLOUT, 0};
+        const int ready = poll(&watch, 1, ClampToInt(remaining));
+        if (ready > 0) {
+            break;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return kTcpConnectTimeout;
+        }
+        if (remaining == 0) {
+            return kTcpConnectTimeout;
+        }
+    }
+    // A refused connect shows on Linux as writable with SO_ERROR set, not as
+    // an exceptional condition; without this test it would pass as open.
+    int error = 0;
+    socklen_t errorSize = sizeof(error);
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorSize) != 0 || error != 0 ||
+        (watch.revents & (POLLERR | POLLHUP)) != 0) {
+        return kTcpConnectFailed;
+    }
+    if ((watch.revents & POLLOUT) == 0) {
+        return kTcpNotWritable;
+    }
+    return kChannelOk;
+}
+
+int OpenTcp(COM_Class& channel, uint32_t timeoutMs) {
+    in_addr address{};
+    if (!ParseHostAddress(channel.HostAddress, &address)) {
+        return kTcpBadAddress;
+    }
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return kTcpNoSocket;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        close(fd);
+        return kTcpNonBlocking;
+    }
+
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(channel.HostPort);
+    peer.sin_addr = address;
+    // A connect that fails at once (no route, say) leaves no error behind for
+    // the wait to find, so it is taken as the failed attempt it is.
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) != 0 &&
+        errno != EINPROGRESS && errno != EINTR) {
+        close(fd);
+        return kTcpConnectFailed;
+    }
+    const int connected = AwaitConnect(fd, timeoutMs);
+    if (connected != kChannelOk) {
+        close(fd);
+        return connected;
+    }
+    channel.Socket = fd;
+    channel.SocketOpen = 1;
+    return kChannelOk;
+}
+
+void CloseTcp(COM_Class& channel) {
+    if (channel.Socket != kNoSocket) {
+        close(channel.Socket);
+    }
+    channel.Socket = kNoSocket;
+    channel.SocketOpen = 0;
+}
+
+int DrainTcp(COM_Class& channel) {
+    if (!channel.SocketOpen) {
+        return kSocketError;
+    }
+    for (;;) {
+        const ssize_t received =
+            recv(channel.Socket, channel.ReplyData, kReceiveChunk, MSG_DONTWAIT);
+        if (received > 0) {
+            continue;
+        }
+        if (received == 0) {
+            return kPeerClosed;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        return WouldBlock(errno) ? kChannelOk : kSocketError;
+    }
+}
+
+void RunQueuedEvents(COM_Class& channel) {
+    if (channel.Events != nullptr) {
+        channel.Events->RunQueuedEvents();
+    }
+}
+
+void WaitReadable(COM_Class& channel, uint64_t timeoutMs) {
+    if (channel.Events != nullptr) {
+        channel.Events->WaitReadable(channel.Socket, ClampToInt(timeoutMs));
+        return;
+    }
+    pollfd watch{channel.Socket, POLLIN, 0};
+    poll(&watch, 1, ClampToInt(timeoutMs));
+}
+
+int SendTcp(COM_Class& channel, const uint8_t* frame, uint32_t length, uint32_t timeoutMs) {
+    if (!channel.SocketOpen) {
+        return kSocketError;
+    }
+    // The socket may take the frame in parts; a frame cut short would be
+    // worse than none, so the rest follows as room appears.
+    const uint64_t start = TickMs();
+    uint32_t sent = 0;
+    while (sent < length) {
+        const ssize_t taken =
+            send(channel.Socket, frame + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (taken > 0) {
+            sent += static_cast<uint32_t>(taken);
+            continue;
+        }
+        if (taken < 0 && errno == EINTR) {
+            continue;
+        }
+        if (taken < 0 && !WouldBlock(errno)) {
+            return kSocketError;
+        }
+        const uint64_t now = TickMs();
+        if (TimeoutPassed(start, now, timeoutMs)) {
+            return kReceiveTimeout;
+        }
+        RunQueuedEvents(channel);
+        if (!channel.SocketOpen) {
+            return kSocketError;
+        }
+        const uint64_t wait = MsUntilTimeout(start, now, timeoutMs);
+        pollfd watch{channel.Socket, POLLOUT, 0};
+        poll(&watch, 1, wait < kSendWaitSliceMs ? static_cast<int>(wait) : kSendWaitSliceMs);
+    }
+    RunQueuedEvents(channel);
+    return kChannelOk;
+}
+
+int ReceiveTcp(COM_Class& channel, ReplyParser& parser, uint32_t timeoutMs) {
+    uint8_t buffer[kReceiveChunk];
+    uint64_t reference = TickMs();
+    for (;;) {
+        RunQueuedEvents(channel);
+        // A handler that ran meanwhile may have closed the channel; its
+        // descriptor number may already belong to another socket.
+        if (!channel.SocketOpen) {
+            return kSocketError;
+        }
+        const ssize_t received = recv(channel.Socket, buffer, sizeof(buffer), MSG_DONTWAIT);
+        if (received == 0) {
+            return kPeerClosed;
+        }
+        if (received < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (!WouldBlock(errno)) {
+                return kSocketError;
+            }
+            // Time runs out only while nothing is waiting to be read.
+            const uint64_t now = TickMs();
+            if (TimeoutPassed(reference, now, timeoutMs)) {
+                return kReceiveTimeout;
+            }
+            WaitReadable(channel, MsUntilTimeout(reference, now, timeoutMs));
+            continue;
+        }
+        for (ssize_t n = 0; n < received; ++n) {
+            const int result = parser.Feed(buffer[n]);
+            if (result != 0) {
+                return result;
+            }
+        }
+        // Progress inside a frame restarts the clock; bytes skipped while
+        // looking for a start marker do not. A whole read is handled at one
+        // moment, and a parser never leaves a frame without finishing, so one
+        // reading after the batch is the same as one after every byte.
+        if (parser.InsideFrame()) {
+            reference = TickMs();
+        }
+    }
+}
+
+}  // namespace
+
+const TransportOps kTcpTransport = {OpenTcp, CloseTcp, DrainTcp, SendTcp, ReceiveTcp};

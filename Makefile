@@ -4,7 +4,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test demo bench screenshot clean
+.PHONY: all deps configure build run test demo bench bench-startup screenshot clean
 
 all: build
 
@@ -24,6 +24,16 @@ run: build
 
 test: build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# Start-up time and peak memory of the tool (figures in the README).
+bench: bench-startup
+
+bench-startup: build
+	@./bench/startup.sh $(BUILD_DIR)
+
+# docs/screenshot.png from the real window under Xvfb.
+screenshot: build
+	@./scripts/screenshot.sh $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -1,9 +1,66 @@
 #pragma once
 
+#include <QRect>
 #include <QWidget>
 
+#include <array>
+
+#include "app/AutoSizeLabel.h"
+
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QResizeEvent;
+class QTimer;
+class QTreeWidget;
+
+// The tool's one window. Its controls are public so that the handler logic of
+// each subsystem (and the tests) reach them by the names the operator's
+// manual uses; each control's objectName is the same name.
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    explicit TForm1(QWidget* owner = nullptr);
+
+    QTreeWidget* ListView1;
+    QPushButton* Button1;
+    QGroupBox* GroupBox1;
+    AutoSizeLabel* Label1;
+    AutoSizeLabel* Label2;
+    AutoSizeLabel* Label3;
+    AutoSizeLabel* Label4;
+    AutoSizeLabel* Label5;
+    QLineEdit* Edit1;
+    QLineEdit* Edit3;
+    QLineEdit* Edit4;
+    QComboBox* ComboBox1;
+    QLineEdit* Edit2;
+    QPushButton* Button2;
+    QPushButton* Button3;
+    QGroupBox* GroupBox2;
+    AutoSizeLabel* Label7;
+    QLineEdit* Edit5;
+    QPushButton* Button4;
+    AutoSizeLabel* Label6;
+    QTimer* Timer1;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // A control that follows the bottom edge and keeps its centre at the same
+    // fraction of the client width.
+    struct BottomAnchored {
+        QWidget* control;
+        QRect design;
+    };
+
+    void BuildListView();
+    void BuildNewGroup();
+    void BuildZekGroup();
+    void SetTabOrder();
+    void PlaceControls(int clientWidth, int clientHeight);
+
+    std::array<BottomAnchored, 5> bottomAnchored_{};
 };

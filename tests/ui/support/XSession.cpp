@@ -1,0 +1,316 @@
+#include "XSession.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+constexpr int kServerStartTimeoutMs = 10000;
+constexpr int kServerStopTimeoutMs = 5000;
+constexpr auto kExitPollInterval = std::chrono::milliseconds(5);
+const char* const kScreen = "1280x1024x24";
+
+using Clock = std::chrono::steady_clock;
+
+int MsLeft(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+std::vector<char*> CStrings(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (std::string& s : strings) {
+        pointers.push_back(s.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+bool StartsWithName(const std::string& assignment, const std::string& name) {
+    return assignment.size() > name.size() && assignment.compare(0, name.size(), name) == 0 &&
+           assignment[name.size()] == '=';
+}
+
+}  // namespace
+
+XvfbServer::~XvfbServer() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        if (!WaitForExit(pid_, kServerStopTimeoutMs).exited) {
+            kill(pid_, SIGKILL);
+            WaitForExit(pid_, kServerStopTimeoutMs);
+        }
+    }
+}
+
+bool XvfbServer::Start(std::string& error) {
+    // Xvfb picks a free display itself and writes its number to this pipe
+    // once it accepts clients.
+    int fds[2];
+    if (pipe(fds) != 0) {
+        error = "pipe failed";
+        return false;
+    }
+    const int readEnd = fds[0];
+    const int writeEnd = fds[1];
+    fcntl(readEnd, F_SETFD, FD_CLOEXEC);
+
+    SpawnOptions options;
+    options.program = "/usr/bin/Xvfb";
+    options.argv = {"Xvfb",      "-displayfd", std::to_string(writeEnd),
+                    "-screen",   "0",          kScreen,
+                    "-nolisten", "tcp",        "-noreset"};
+    pid_ = SpawnProcess(options);
+    close(writeEnd);
+    if (pid_ < 0) {
+        close(readEnd);
+        error = "cannot start /usr/bin/Xvfb";
+        return false;
+    }
+
+    std::string number;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kServerStartTimeoutMs);
+    for (;;) {
+        pollfd waiting{readEnd, POLLIN, 0};
+        if (poll(&waiting, 1, MsLeft(deadline)) <= 0) {
+            break;
+        }
+        char c = 0;
+        if (read(readEnd, &c, 1) != 1 || c == '\n') {
+            break;
+        }
+        number.push_back(c);
+    }
+    close(readEnd);
+    if (number.empty()) {
+        error = "Xvfb did not report a display";
+        return false;
+    }
+    display_ = ":" + number;
+    return true;
+}
+
+pid_t SpawnProcess(const SpawnOptions& options) {
+    std::vector<std::string> environment;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string assignment(*variable);
+        bool drop = false;
+        for (const std::string& name : options.unset) {
+            drop = drop || StartsWithName(assignment, name);
+        }
+        for (const std::string& replacement : options.set) {
+            const std::string name = replacement.substr(0, replacement.find('='));
+            drop = drop || StartsWithName(assignment, name);
+        }
+        if (!drop) {
+            environment.push_back(assignment);
+        }
+    }
+    environment.insert(environment.end(), options.set.begin(), options.set.end());
+
+    std::vector<std::string> arguments = options.argv;
+    std::vector<char*> argv = CStrings(arguments);
+    std::vector<char*> envp = CStrings(environment);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, options.stdoutPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, options.stderrPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    const int result =
+        posix_spawn(&pid, options.program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return result == 0 ? pid : -1;
+}
+
+ExitResult WaitForExit(pid_t pid, int timeoutMs) {
+    ExitResult result;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const pid_t done = wait4(pid, &result.status, WNOHANG, &result.usage);
+        if (done == pid) {
+            result.exited = true;
+            return result;
+        }
+        if (done < 0 || Clock::now() >= deadline) {
+            return result;
+        }
+        std::this_thread::sleep_for(kExitPollInterval);
+    }
+}
+
+XClient::~XClient() {
+    if (display_ != nullptr) {
+        XCloseDisplay(display_);
+    }
+}
+
+bool XClient::Open(const std::string& displayName) {
+    display_ = XOpenDisplay(displayName.c_str());
+    if (display_ == nullptr) {
+        return false;
+    }
+    XSelectInput(display_, DefaultRootWindow(display_), SubstructureNotifyMask);
+    XSync(display_, False);
+    return true;
+}
+
+std::string XClient::Title(unsigned long window) {
+    // Qt sets both; the UTF-8 one is authoritative for non-Latin-1 titles.
+    const Atom netWmName = XInternAtom(display_, "_NET_WM_NAME", False);
+    const Atom utf8 = XInternAtom(display_, "UTF8_STRING", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    std::string title;
+    if (XGetWindowProperty(display_, window, netWmName, 0, 1024, False, utf8, &type, &format,
+                           &count, &after, &data) == Success &&
+        data != nullptr && type == utf8) {
+        title.assign(reinterpret_cast<char*>(data), count);
+    }
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return title;
+}
+
+bool XClient::IsViewableWithTitle(unsigned long window, const std::string& title) {
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display_, window, &attributes) == 0) {
+        return false;
+    }
+    return attributes.map_state == IsViewable && Title(window) == title;
+}
+
+unsigned long XClient::WaitForMappedWindow(const std::string& title, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // Windows mapped before we looked would send no more events.
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
+        for (unsigned int i = 0; i < count; ++i) {
+            if (IsViewableWithTitle(children[i], title)) {
+                const Window found = children[i];
+                XFree(children);
+                return found;
+            }
+        }
+        if (children != nullptr) {
+            XFree(children);
+        }
+    }
+    for (;;) {
+        while (XPending(display_) > 0) {
+            XEvent event;
+            XNextEvent(display_, &event);
+            if (event.type == MapNotify && IsViewableWithTitle(event.xmap.window, title)) {
+                return event.xmap.window;
+            }
+        }
+        pollfd connection{ConnectionNumber(display_), POLLIN, 0};
+        if (MsLeft(deadline) == 0 || poll(&connection, 1, MsLeft(deadline)) < 0) {
+            return 0;
+        }
+    }
+}
+
+WindowGeometry XClient::Geometry(unsigned long window) {
+    WindowGeometry geometry;
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display_, window, &attributes) == 0) {
+        return geometry;
+    }
+    Window child = 0;
+    XTranslateCoordinates(display_, window, DefaultRootWindow(display_), 0, 0, &geometry.x,
+                          &geometry.y, &child);
+    geometry.width = attributes.width;
+    geometry.height = attributes.height;
+    return geometry;
+}
+
+std::vector<int> XClient::IconSizes(unsigned long window) {
+    std::vector<int> sizes;
+    const Atom netWmIcon = XInternAtom(display_, "_NET_WM_ICON", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    // Long enough for the nine sizes: 1 + 2 + ... + 256 squared, in longs.
+    constexpr long kMaxLongs = 1L << 20;
+    if (XGetWindowProperty(display_, window, netWmIcon, 0, kMaxLongs, False, XA_CARDINAL, &type,
+                           &format, &count, &after, &data) == Success &&
+        data != nullptr && format == 32) {
+        // Xlib hands 32-bit items back as longs: width, height, pixels...
+        const auto* items = reinterpret_cast<const unsigned long*>(data);
+        for (unsigned long i = 0; i + 2 <= count;) {
+            const unsigned long width = items[i];
+            const unsigned long height = items[i + 1];
+            if (width != height || width == 0 || i + 2 + width * height > count) {
+                break;
+            }
+            sizes.push_back(static_cast<int>(width));
+            i += 2 + width * height;
+        }
+    }
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return sizes;
+}
+
+int XClient::ViewableTopLevels() {
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    int viewable = 0;
+    if (XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
+        for (unsigned int i = 0; i < count; ++i) {
+            XWindowAttributes attributes;
+            if (XGetWindowAttributes(display_, children[i], &attributes) != 0 &&
+                attributes.map_state == IsViewable) {
+                ++viewable;
+            }
+        }
+        if (children != nullptr) {
+            XFree(children);
+        }
+    }
+    return viewable;
+}
+
+bool XClient::RequestClose(unsigned long window) {
+    XEvent event;
+    std::memset(&event, 0, sizeof event);
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const Status sent = XSendEvent(display_, window, False, NoEventMask, &event);
+    XFlush(display_);
+    return sent != 0;
+}

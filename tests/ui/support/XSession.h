@@ -1,0 +1,96 @@
+#pragma once
+
+// Helpers to run the real tool as a separate process on a private X server
+// and treat its window the way a window manager would: find it when it is
+// mapped, read its properties and ask it to close. The window tests use it
+// for the tool's exit code, the start-up benchmark for its timing.
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// An Xvfb server of our own on a free display, stopped on destruction.
+class XvfbServer {
+public:
+    XvfbServer() = default;
+    ~XvfbServer();
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+
+    // Starts the server and waits until it accepts clients; on failure
+    // returns false and says why in `error`.
+    bool Start(std::string& error);
+    const std::string& DisplayName() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+struct SpawnOptions {
+    std::string program;
+    // The whole argument vector, argv[0] included; empty gives the program
+    // an empty vector.
+    std::vector<std::string> argv;
+    // Variables to set (NAME=value); every other one is inherited except
+    // those named in `unset`.
+    std::vector<std::string> set;
+    std::vector<std::string> unset;
+    std::string stdoutPath = "/dev/null";
+    std::string stderrPath = "/dev/null";
+};
+
+// Starts a process; returns its id, or -1.
+pid_t SpawnProcess(const SpawnOptions& options);
+
+struct ExitResult {
+    bool exited = false;  // false: still running when the wait ended
+    int status = 0;       // as from waitpid
+    struct rusage usage {};
+};
+
+// Waits up to timeoutMs for the process to end and reaps it.
+ExitResult WaitForExit(pid_t pid, int timeoutMs);
+
+struct WindowGeometry {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// One client connection to an X server.
+class XClient {
+public:
+    XClient() = default;
+    ~XClient();
+    XClient(const XClient&) = delete;
+    XClient& operator=(const XClient&) = delete;
+
+    // Connects and starts watching the root window for new top-level windows;
+    // do this before starting the program whose window is awaited.
+    bool Open(const std::string& displayName);
+
+    // Waits until a top-level window titled `title` is mapped; returns its id
+    // or 0 when timeoutMs passes first.
+    unsigned long WaitForMappedWindow(const std::string& title, int timeoutMs);
+
+    WindowGeometry Geometry(unsigned long window);
+    std::string Title(unsigned long window);
+    // The sizes (square side in pixels) of the icons in _NET_WM_ICON.
+    std::vector<int> IconSizes(unsigned long window);
+    // Counts the viewable top-level windows.
+    int ViewableTopLevels();
+    // Sends WM_DELETE_WINDOW, as a window manager does for the title bar's
+    // close button.
+    bool RequestClose(unsigned long window);
+
+private:
+    bool IsViewableWithTitle(unsigned long window, const std::string& title);
+
+    struct _XDisplay* display_ = nullptr;
+};

@@ -1,0 +1,130 @@
+#include "discovery/DiscoverDevices.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "discovery/BroadcastSend.h"
+#include "discovery/DeviceTable.h"
+#include "discovery/DiscoveryDatagram.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kMicrosecondsPerMillisecond = 1000;
+constexpr int kMillisecondsPerSecond = 1000;
+constexpr int kSocketOptionOn = 1;
+
+// Closes the search's socket on every way out.
+class SocketCloser {
+public:
+    explicit SocketCloser(int socket) : socket_(socket) {}
+    ~SocketCloser() { close(socket_); }
+    SocketCloser(const SocketCloser&) = delete;
+    SocketCloser& operator=(const SocketCloser&) = delete;
+
+private:
+    int socket_;
+};
+
+int MillisecondsLeft(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::max<long long>(0, left.count()));
+}
+
+// Waits up to `waitMs` for something to read. A signal does not end the wait
+// early: it goes on for what is left of it.
+bool WaitReadable(int socket, int waitMs) {
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        pollfd entry{socket, POLLIN, 0};
+        const int ready = poll(&entry, 1, MillisecondsLeft(end));
+        if (ready > 0) {
+            return true;
+        }
+        if (ready == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+// One datagram into the cleared buffer; -1 for a failed receive and for a
+// datagram longer than the buffer, which Linux would otherwise cut silently.
+ssize_t ReceiveDatagram(int socket, uint8_t (&buffer)[kLargestReplyRead]) {
+    std::memset(buffer, 0, sizeof buffer);
+    const ssize_t length = recv(socket, buffer, sizeof buffer, MSG_TRUNC);
+    if (length > static_cast<ssize_t>(sizeof buffer)) {
+        return -1;
+    }
+    return length;
+}
+
+}  // namespace
+
+int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds, int timeLimitMs) {
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(std::max(0, timeLimitMs));
+
+    const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (udp < 0) {
+        return kDiscoverSocketFailed;
+    }
+    SocketCloser closer(udp);
+
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(kDiscoveryPort);
+
+    if (setsockopt(udp, SOL_SOCKET, SO_BROADCAST, &kSocketOptionOn, sizeof kSocketOptionOn) != 0) {
+        return kDiscoverBroadcastOptionFailed;
+    }
+    if (setsockopt(udp, SOL_SOCKET, SO_DONTROUTE, &kSocketOptionOn, sizeof kSocketOptionOn) != 0) {
+        return kDiscoverDontRouteOptionFailed;
+    }
+    // Best effort: a smaller buffer than asked for still works, only less well
+    // under a burst.
+    setsockopt(udp, SOL_SOCKET, SO_RCVBUF, &kDiscoveryReceiveBufferBytes,
+               sizeof kDiscoveryReceiveBufferBytes);
+    if (bind(udp, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        return kDiscoverBindFailed;
+    }
+
+    uint8_t request[kDiscoveryRequestLength];
+    BuildDiscoveryRequest(request);
+    if (SendBroadcastDatagram(udp, request, sizeof request, kDiscoveryPort, 0) < 0) {
+        return kDiscoverSendFailed;
+    }
+
+    // Wide enough for any first wait; no wait outlasts the time limit anyway.
+    int64_t waitMs = static_cast<int64_t>(std::max(0, firstWaitSeconds)) * kMillisecondsPerSecond;
+    size_t writePosition = ResetDeviceTable(table);
+    uint8_t datagram[kLargestReplyRead];
+    for (;;) {
+        // Checked apart from the wait: a flood keeps a zero-length wait
+        // readable for ever.
+        const int64_t leftMs = MillisecondsLeft(deadline);
+        if (leftMs <= 0 || !WaitReadable(udp, static_cast<int>(std::min(waitMs, leftMs)))) {
+            break;
+        }
+        const ssize_t length = ReceiveDatagram(udp, datagram);
+        if (!IsDiscoveryReply(datagram, length)) {
+            continue;
+        }
+        if (!AppendDeviceRecord(table, capacity, &writePosition, datagram + kReplyRecordOffset,
+                                static_cast<size_t>(length) - kReplyRecordOffset)) {
+            return kDiscoverTableFull;
+        }
+        waitMs = kReplyWaitMicroseconds / kMicrosecondsPerMillisecond;
+    }
+    return static_cast<int>(DeviceTableCount(table));
+}

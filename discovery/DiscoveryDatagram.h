@@ -1,0 +1,33 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// The discovery request and reply. Both open with a seven-byte ASCII
+// identifier (no terminator on the wire) and a command code; the setup
+// exchange shares this header and the port.
+constexpr uint16_t kDiscoveryPort = 3195;
+
+constexpr size_t kIdentifierLength = 7;
+constexpr char kRequestIdentifier[kIdentifierLength + 1] = "KVM47JS";
+constexpr char kReplyIdentifier[kIdentifierLength + 1] = "KVM47JR";
+constexpr size_t kIdentifierOffset = 0;
+constexpr size_t kCommandCodeOffset = 7;
+constexpr size_t kDatagramHeaderLength = 8;
+
+constexpr uint8_t kSearchCommand = 1;
+
+constexpr size_t kDiscoveryRequestLength = 8;
+// Bytes of a reply from this offset to its end form one DeviceRecord.
+constexpr size_t kReplyRecordOffset = kDatagramHeaderLength;
+constexpr size_t kLargestReplyRead = 256;
+constexpr size_t kShortestReplyAccepted = kReplyRecordOffset + 1;
+
+void BuildDiscoveryRequest(uint8_t (&request)[kDiscoveryRequestLength]);
+
+// A received datagram of `length` bytes (-1 for a failed receive) is a reply
+// to the search when it carries at least one record byte, the reply
+// identifier and the search command code. Anything else is skipped.
+bool IsDiscoveryReply(const uint8_t* datagram, ssize_t length);

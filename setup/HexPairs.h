@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+
+// Value 0 to 15 of a hexadecimal digit ("0"-"9", "A"-"F", "a"-"f"), or
+// kNotAHexDigit for any other character.
+constexpr int kNotAHexDigit = -1;
+int HexDigitValue(char c);
+
+// Turns a zero-terminated text of two-digit hexadecimal groups, each followed
+// by a blank, a dot or the end of the text ("00.1A.2B.3C.4D.5E"), into bytes.
+// The text gives (length + 1) / 3 groups; `out` must hold one byte more than
+// that. Converting stops at the first malformed group. The byte after the last
+// one converted is set to zero, and the number converted is returned.
+uint8_t ParseHexPairs(const char* text, uint8_t* out);

@@ -1,0 +1,164 @@
+#include "setup/SendSetupRequest.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "discovery/BroadcastSend.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kOptionOn = 1;
+constexpr long kMicrosecondsPerMillisecond = 1000;
+constexpr long kMillisecondsPerSecond = 1000;
+
+// Closes the setup socket on every way out.
+class SocketGuard {
+public:
+    explicit SocketGuard(int fd) : fd_(fd) {}
+    ~SocketGuard() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    SocketGuard(const SocketGuard&) = delete;
+    SocketGuard& operator=(const SocketGuard&) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+bool SetOption(int fd, int option) {
+    return setsockopt(fd, SOL_SOCKET, option, &kOptionOn, sizeof kOptionOn) == 0;
+}
+
+// Sends the datagram once. A broadcast that Linux refuses for want of a
+// route goes out of each broadcast-capable interface instead.
+bool SendDatagram(int fd, const uint8_t (&datagram)[kSetupDatagramLength], bool broadcast,
+                  const sockaddr_in& destination) {
+    const ssize_t sent =
+        broadcast ? SendBroadcastDatagram(fd, datagram, sizeof datagram, kSetupPort, MSG_DONTROUTE)
+                  : sendto(fd, datagram, sizeof datagram, MSG_DONTROUTE,
+                           reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+    return sent == static_cast<ssize_t>(sizeof datagram);
+}
+
+// Waits for the device's confirmation. Each wait lasts the full reply wait
+// (select rewrites its time-out on Linux, so it is set again every time), but
+// none reaches past `deadline`.
+int AwaitConfirmation(int fd, const SetupRequest& request, Clock::time_point deadline) {
+    if (request.ReplyWaitSeconds < 0 || fd >= FD_SETSIZE) {
+        return kSetupWaitFailed;
+    }
+    const auto fullWait = std::chrono::milliseconds(static_cast<int64_t>(request.ReplyWaitSeconds) *
+                                                    kMillisecondsPerSecond);
+    for (;;) {
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            return kSetupWaitCapReached;
+        }
+        const auto untilDeadline = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        const bool cutByDeadline = untilDeadline < fullWait;
+        const auto wait = cutByDeadline ? untilDeadline : fullWait;
+
+        timeval timeout{};
+        timeout.tv_sec = static_cast<time_t>(wait.count() / kMillisecondsPerSecond);
+        timeout.tv_usec = static_cast<suseconds_t>((wait.count() % kMillisecondsPerSecond) *
+                                                   kMicrosecondsPerMillisecond);
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(fd, &readable);
+        const int ready = select(fd + 1, &readable, nullptr, nullptr, &timeout);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return kSetupWaitFailed;
+        }
+        if (ready == 0 || !FD_ISSET(fd, &readable)) {
+            return cutByDeadline ? kSetupWaitCapReached : kSetupNoReply;
+        }
+
+        uint8_t buffer[kSetupReplyBufferSize] = {};
+        // MSG_TRUNC makes the result the datagram's full length, so one that
+        // did not fit is seen and refused instead of read cut short.
+        const ssize_t received = recvfrom(fd, buffer, sizeof buffer, MSG_TRUNC, nullptr, nullptr);
+        if (ClassifySetupReply(buffer, static_cast<long>(received), request.Mac) ==
+            SetupReplyVerdict::Confirms) {
+            return kSetupSuccess;
+        }
+    }
+}
+
+}  // namespace
+
+int SendSetupRequest(const SetupRequest& request, uint32_t overallCapMs) {
+    SocketGuard socketGuard(socket(AF_INET, SOCK_DGRAM, 0));
+    const int fd = socketGuard.fd();
+    if (fd < 0) {
+        return kSetupSocketFailed;
+    }
+
+    const bool broadcast = request.Broadcast != 0;
+    if (broadcast) {
+        if (!SetOption(fd, SO_BROADCAST)) {
+            return kSetupBroadcastOptionFailed;
+        }
+        if (!SetOption(fd, SO_DONTROUTE)) {
+            return kSetupDontRouteOptionFailed;
+        }
+    }
+
+    // No address reuse: while anything else holds the port, the bind fails.
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(kSetupPort);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        return kSetupBindFailed;
+    }
+
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(kSetupPort);
+    if (broadcast) {
+        destination.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    } else {
+        // inet_addr gives all ones for a text it cannot read; a direct setup
+        // must not turn into a broadcast because of that.
+        uint32_t current = 0;
+        if (!AddressFieldTerminated(request.CurrentIp)) {
+            return kSetupAddressTextUnterminated;
+        }
+        if (!ConvertSetupAddress(request.CurrentIp, current)) {
+            return kSetupCurrentIpRefused;
+        }
+        destination.sin_addr.s_addr = htonl(current);
+    }
+
+    uint8_t datagram[kSetupDatagramLength];
+    for (const auto* field : {&request.NewIp, &request.NewMask, &request.NewGateway}) {
+        if (!AddressFieldTerminated(*field)) {
+            return kSetupAddressTextUnterminated;
+        }
+    }
+    const int built = BuildSetupDatagram(request, datagram);
+    if (built != kSetupDatagramBuilt) {
+        return built;
+    }
+
+    if (!SendDatagram(fd, datagram, broadcast, destination)) {
+        return kSetupSendFailed;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(overallCapMs);
+    return AwaitConfirmation(fd, request, deadline);
+}

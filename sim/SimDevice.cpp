@@ -1,0 +1,358 @@
+#include "sim/SimDevice.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <utility>
+
+namespace {
+
+bool ParseNumber(const std::string& text, long minimum, long maximum, long* value) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || parsed < minimum || parsed > maximum) {
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Hex digits, optionally split into pairs by '.', ':' or '-'.
+bool ParseHexBytes(const std::string& text, std::vector<uint8_t>* bytes) {
+    std::string digits;
+    for (char c : text) {
+        if (c == '.' || c == ':' || c == '-') {
+            continue;
+        }
+        if (HexValue(c) < 0) {
+            return false;
+        }
+        digits += c;
+    }
+    if (digits.size() % 2 != 0) {
+        return false;
+    }
+    bytes->clear();
+    for (size_t i = 0; i < digits.size(); i += 2) {
+        bytes->push_back(static_cast<uint8_t>(HexValue(digits[i]) * 16 + HexValue(digits[i + 1])));
+    }
+    return true;
+}
+
+bool ParseMac(const std::string& text, std::array<uint8_t, 6>* mac) {
+    std::vector<uint8_t> bytes;
+    if (!ParseHexBytes(text, &bytes) || bytes.size() != mac->size()) {
+        return false;
+    }
+    std::copy(bytes.begin(), bytes.end(), mac->begin());
+    return true;
+}
+
+// "1.05" is major 1, minor 5; "1.123" is major 1, minor 123.
+bool ParseVersion(const std::string& text, SimDevice* device) {
+    const size_t dot = text.find('.');
+    long major = 0;
+    long minor = 0;
+    if (dot == std::string::npos || !ParseNumber(text.substr(0, dot), 0, 255, &major) ||
+        !ParseNumber(text.substr(dot + 1), 0, 255, &minor)) {
+        return false;
+    }
+    device->versionMajor = static_cast<uint8_t>(major);
+    device->versionMinor = static_cast<uint8_t>(minor);
+    return true;
+}
+
+struct DeviceKey {
+    const char* name;
+    const char* help;
+    std::function<bool(const std::string&, SimDevice*)> apply;
+};
+
+bool SetByte(const std::string& text, uint8_t* target) {
+    long value = 0;
+    if (!ParseNumber(text, 0, 255, &value)) {
+        return false;
+    }
+    *target = static_cast<uint8_t>(value);
+    return true;
+}
+
+bool SetInt(const std::string& text, long minimum, long maximum, int* target) {
+    long value = 0;
+    if (!ParseNumber(text, minimum, maximum, &value)) {
+        return false;
+    }
+    *target = static_cast<int>(value);
+    return true;
+}
+
+constexpr long kLargestDelayMs = 600000;
+constexpr size_t kIdentifierLength = 7;
+
+// "confirm", "none", or kinds joined by '+': "other-mac+confirm".
+bool ParseSetupReplies(const std::string& text, std::vector<SimSetupReply>* replies) {
+    static const std::pair<const char*, SimSetupReply> kKinds[] = {
+        {"confirm", SimSetupReply::Confirm},
+        {"short", SimSetupReply::Short},
+        {"other-mac", SimSetupReply::OtherMac},
+        {"discovery", SimSetupReply::Discovery},
+        {"request-ident", SimSetupReply::RequestIdent},
+        {"oversized", SimSetupReply::Oversized},
+    };
+    std::vector<SimSetupReply> parsed;
+    if (text != "none") {
+        std::stringstream parts(text);
+        std::string part;
+        while (std::getline(parts, part, '+')) {
+            bool known = false;
+            for (const auto& kind : kKinds) {
+                if (part == kind.first) {
+                    parsed.push_back(kind.second);
+                    known = true;
+                }
+            }
+            if (!known) {
+                return false;
+            }
+        }
+        if (parsed.empty() || text.back() == '+') {
+            return false;
+        }
+    }
+    *replies = parsed;
+    return true;
+}
+constexpr long kMostCopies = 100;
+constexpr long kNaturalReplyLength = 31;
+
+const std::vector<DeviceKey>& DeviceKeys() {
+    static const std::vector<DeviceKey> keys = {
+        {"mac", "MAC address, six hex pairs (00.1A.2B.3C.4D.5E or 00:1a:...)",
+         [](const std::string& v, SimDevice* d) { return ParseMac(v, &d->mac); }},
+        {"version", "firmware version MAJOR.MINOR, e.g. 1.05 (minor 5) or 1.123",
+         [](const std::string& v, SimDevice* d) { return ParseVersion(v, d); }},
+        {"ip", "IP address, dotted",
+         [](const std::string& v, SimDevice* d) { return ParseDottedAddress(v, &d->ip); }},
+        {"mask", "subnet mask, dotted",
+         [](const std::string& v, SimDevice* d) { return ParseDottedAddress(v, &d->mask); }},
+        {"gateway", "gateway, dotted",
+         [](const std::string& v, SimDevice* d) { return ParseDottedAddress(v, &d->gateway); }},
+        {"port", "service port, 0..65535",
+         [](const std::string& v, SimDevice* d) {
+             long value = 0;
+             if (!ParseNumber(v, 0, 65535, &value)) {
+                 return false;
+             }
+             d->servicePort = static_cast<uint16_t>(value);
+             return true;
+         }},
+        {"baud", "baud-rate code 0..255 (0 = 300 ... 7 = 115200; above 7 is out of the table)",
+         [](const std::string& v, SimDevice* d) { return SetByte(v, &d->baudCode); }},
+        {"extra", "further reply bytes behind the baud code, as hex (e.g. 0102ff)",
+         [](const std::string& v, SimDevice* d) {
+             return ParseHexBytes(v, &d->extra) &&
+                    static_cast<long>(d->extra.size()) <= kSimLargestDatagram - kNaturalReplyLength;
+         }},
+        {"silent", "1: never answer a discovery request",
+         [](const std::string& v, SimDevice* d) {
+             int flag = 0;
+             if (!SetInt(v, 0, 1, &flag)) {
+                 return false;
+             }
+             d->discovery.silent = flag != 0;
+             return true;
+         }},
+        {"delay", "answer discovery this many ms after the request",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 0, kLargestDelayMs, &d->discovery.delayMs);
+         }},
+        {"copies", "send the discovery reply this many times (duplicates)",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 1, kMostCopies, &d->discovery.copies);
+         }},
+        {"length", "cut or zero-pad the discovery reply to 1..300 bytes (31 holds every field)",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 1, kSimLargestDatagram, &d->discovery.replyLength);
+         }},
+        {"ident", "the 7 characters that open the discovery reply (normally KVM47JR)",
+         [](const std::string& v, SimDevice* d) {
+             if (v.size() != kIdentifierLength) {
+                 return false;
+             }
+             d->discovery.identifier = v;
+             return true;
+         }},
+        {"code", "command code byte of the discovery reply (normally 1)",
+         [](const std::string& v, SimDevice* d) { return SetByte(v, &d->discovery.commandCode); }},
+        {"setup-reply",
+         "answers to a setup naming this device, kinds joined by + (see Setup below)",
+         [](const std::string& v, SimDevice* d) {
+             return ParseSetupReplies(v, &d->setup.replies);
+         }},
+        {"setup-code", "command code of the setup confirmation (normally 2; 3 also confirms)",
+         [](const std::string& v, SimDevice* d) { return SetByte(v, &d->setup.confirmCode); }},
+        {"setup-length", "cut or zero-pad the setup confirmation to 1..300 bytes",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 1, kSimLargestDatagram, &d->setup.confirmLength);
+         }},
+        {"setup-delay", "send the first setup answer this many ms after the setup",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 0, kLargestDelayMs, &d->setup.delayMs);
+         }},
+        {"setup-gap", "ms between the setup answers of setup-reply (default 100)",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 0, kLargestDelayMs, &d->setup.gapMs);
+         }},
+        {"setup-noise", "after a setup, send its sender a non-matching datagram every MS ms",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 1, kLargestDelayMs, &d->setup.noiseIntervalMs);
+         }},
+        {"setup-noise-for", "stop that stream after MS ms (default: never)",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 0, kLargestDelayMs, &d->setup.noiseForMs);
+         }},
+    };
+    return keys;
+}
+
+}  // namespace
+
+bool ParseDottedAddress(const std::string& text, std::array<uint8_t, 4>* address) {
+    std::array<uint8_t, 4> parsed{};
+    std::stringstream parts(text);
+    std::string part;
+    size_t count = 0;
+    while (std::getline(parts, part, '.')) {
+        long value = 0;
+        if (count >= parsed.size() || !ParseNumber(part, 0, 255, &value)) {
+            return false;
+        }
+        parsed[count++] = static_cast<uint8_t>(value);
+    }
+    if (count != parsed.size() || text.empty() || text.back() == '.') {
+        return false;
+    }
+    *address = parsed;
+    return true;
+}
+
+SimDevice DefaultSimDevice(unsigned ordinal, const std::array<uint8_t, 4>& ipBase) {
+    SimDevice device;
+    device.mac = {0x02,
+                  0x56,
+                  0x51,
+                  0x00,
+                  static_cast<uint8_t>(ordinal >> 8),
+                  static_cast<uint8_t>(ordinal & 0xFF)};
+    uint32_t base = 0;
+    for (uint8_t octet : ipBase) {
+        base = (base << 8) | octet;
+    }
+    const uint32_t address = base + ordinal;
+    for (size_t i = 0; i < device.ip.size(); ++i) {
+        device.ip[i] = static_cast<uint8_t>(address >> (8 * (device.ip.size() - 1 - i)));
+    }
+    device.gateway = {device.ip[0], device.ip[1], device.ip[2], 1};
+    return device;
+}
+
+bool ApplyDeviceSettings(const std::string& settings, SimDevice* device, std::string* error) {
+    std::string normalised = settings;
+    for (char& c : normalised) {
+        if (c == ',' || c == '\t') {
+            c = ' ';
+        }
+    }
+    std::stringstream items(normalised);
+    std::string item;
+    while (items >> item) {
+        const size_t equals = item.find('=');
+        if (equals == std::string::npos) {
+            *error = "\"" + item + "\" is not key=value";
+            return false;
+        }
+        const std::string key = item.substr(0, equals);
+        const std::string value = item.substr(equals + 1);
+        bool known = false;
+        for (const DeviceKey& candidate : DeviceKeys()) {
+            if (key != candidate.name) {
+                continue;
+            }
+            known = true;
+            if (!candidate.apply(value, device)) {
+                *error = "bad value \"" + value + "\" for " + key + " (" + candidate.help + ")";
+                return false;
+            }
+        }
+        if (!known) {
+            *error = "unknown device key \"" + key + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool LoadDeviceFile(const std::string& path, unsigned firstOrdinal,
+                    const std::array<uint8_t, 4>& ipBase, std::vector<SimDevice>* devices,
+                    std::string* error) {
+    std::ifstream file(path);
+    if (!file) {
+        *error = "cannot read device file " + path;
+        return false;
+    }
+    std::string line;
+    unsigned lineNumber = 0;
+    unsigned ordinal = firstOrdinal;
+    while (std::getline(file, line)) {
+        ++lineNumber;
+        const size_t start = line.find_first_not_of(" \t\r");
+        if (start == std::string::npos || line[start] == '#') {
+            continue;
+        }
+        SimDevice device = DefaultSimDevice(ordinal++, ipBase);
+        std::string why;
+        if (!ApplyDeviceSettings(line, &device, &why)) {
+            *error = path + ":" + std::to_string(lineNumber) + ": " + why;
+            return false;
+        }
+        devices->push_back(device);
+    }
+    return true;
+}
+
+std::string DeviceSettingsHelp() {
+    size_t width = 0;
+    for (const DeviceKey& key : DeviceKeys()) {
+        width = std::max(width, std::strlen(key.name));
+    }
+    // Two blanks before, '=' and at least one blank behind each name.
+    width += 4;
+    std::string help;
+    for (const DeviceKey& key : DeviceKeys()) {
+        std::string name = std::string("  ") + key.name + "=";
+        name.resize(width, ' ');
+        help += name + key.help + "\n";
+    }
+    return help;
+}

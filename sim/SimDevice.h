@@ -1,0 +1,80 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One simulated device: its identity and settings as it reports them, and the
+// ways it misbehaves on request. Each side of the simulator (discovery, and
+// later setup and the TCP service) reads and changes these.
+
+// How a device answers a discovery request.
+struct SimDiscoveryBehaviour {
+    bool silent = false;  // never answers
+    int delayMs = 0;      // answers this long after the request
+    int copies = 1;       // sends its reply this many times
+    int replyLength = 0;  // cuts or zero-pads the reply to this length; 0 keeps it
+    std::string identifier = "KVM47JR";
+    uint8_t commandCode = 1;
+};
+
+// What a device sends, in turn, after a setup datagram addressed to it.
+enum class SimSetupReply {
+    Confirm,       // the confirmation: the reply layout with the setup's code
+    Short,         // the confirmation cut to 13 bytes
+    OtherMac,      // the confirmation with another device's MAC
+    Discovery,     // its discovery reply (command code 1) instead
+    RequestIdent,  // the confirmation opening with "KVM47JS"
+    Oversized,     // the confirmation padded to 257 bytes
+};
+
+// How a device answers a setup datagram addressed to its MAC.
+struct SimSetupBehaviour {
+    std::vector<SimSetupReply> replies{SimSetupReply::Confirm};  // empty: no answer
+    uint8_t confirmCode = 2;
+    int confirmLength = 0;    // cuts or zero-pads the confirmation; 0 keeps it
+    int delayMs = 0;          // first datagram this long after the setup
+    int gapMs = 100;          // between the datagrams of `replies`
+    int noiseIntervalMs = 0;  // non-matching datagrams to the sender, this often; 0: none
+    int noiseForMs = 0;       // for this long; 0: until the simulator ends
+};
+
+struct SimDevice {
+    std::array<uint8_t, 6> mac{};
+    uint8_t versionMajor = 1;
+    uint8_t versionMinor = 6;
+    std::array<uint8_t, 4> ip{};
+    std::array<uint8_t, 4> mask{{255, 255, 255, 0}};
+    std::array<uint8_t, 4> gateway{};
+    uint16_t servicePort = 4001;
+    uint8_t baudCode = 3;
+    std::vector<uint8_t> extra;
+    SimDiscoveryBehaviour discovery;
+    SimSetupBehaviour setup;
+};
+
+// Longest datagram the simulator builds.
+constexpr int kSimLargestDatagram = 300;
+
+// The device numbered `ordinal` (from 0) when nothing else is said: a locally
+// administered MAC 02.56.51.00.hh.ll, the address `ordinal` steps above
+// `ipBase`, a /24 mask and the .1 of that network as gateway.
+SimDevice DefaultSimDevice(unsigned ordinal, const std::array<uint8_t, 4>& ipBase);
+
+// Applies "key=value" settings separated by commas or blanks, for instance
+// "mac=00.11.22.33.44.55,ip=10.0.0.5,delay=300". Returns false and says why in
+// `error` on an unknown key or a bad value.
+bool ApplyDeviceSettings(const std::string& settings, SimDevice* device, std::string* error);
+
+// Reads a device file: one device per line, in the form ApplyDeviceSettings
+// takes; blank lines and lines starting with '#' are skipped. Devices are
+// numbered on from `firstOrdinal` for their defaults.
+bool LoadDeviceFile(const std::string& path, unsigned firstOrdinal,
+                    const std::array<uint8_t, 4>& ipBase, std::vector<SimDevice>* devices,
+                    std::string* error);
+
+// One line per key, for --help.
+std::string DeviceSettingsHelp();
+
+bool ParseDottedAddress(const std::string& text, std::array<uint8_t, 4>* address);

@@ -1,0 +1,149 @@
+#include "sim/SimOptions.h"
+
+#include <cstdlib>
+
+namespace {
+
+constexpr char kDefaultIpBase[] = "192.168.1.100";
+constexpr long kMostGeneratedDevices = 4096;
+constexpr long kLongestNoiseMs = 600000;
+
+bool ParseCount(const std::string& text, long minimum, long maximum, long* value) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    *value = std::strtol(text.c_str(), nullptr, 10);
+    return *value >= minimum && *value <= maximum;
+}
+
+}  // namespace
+
+std::string SimUsage() {
+    return "Usage: velquint-sim [OPTION...]\n"
+           "\n"
+           "Simulated Velquint devices for tests and demos. Answers discovery requests on\n"
+           "UDP port 3195 with one reply per device, sent to the searcher, and takes each\n"
+           "setup datagram (29 bytes, command code 2) into the device whose MAC it names.\n"
+           "Runs only inside a lab network namespace (tests/lab/lab.sh) and refuses to\n"
+           "start elsewhere.\n"
+           "Prints \"ready\" on standard output once it listens; ends on SIGTERM or SIGINT.\n"
+           "\n"
+           "Devices (any number, in the order given):\n"
+           "  --device SETTINGS        add one device\n"
+           "  --devices-file FILE      add one device per line of FILE (same SETTINGS;\n"
+           "                           blank lines and lines starting with # are skipped)\n"
+           "  --generate N[,SETTINGS]  add N devices, each with SETTINGS\n"
+           "  --ip-base ADDR           address of the first device that names none;\n"
+           "                           later ones count up (default " +
+           std::string(kDefaultIpBase) +
+           ")\n"
+           "\n"
+           "A device that names no MAC gets 02.56.51.00.hh.ll from its number, counted\n"
+           "from 0 over all devices; no IP, the --ip-base address plus that number; no\n"
+           "gateway, the .1 of its /24. SETTINGS are key=value pairs separated by commas:\n" +
+           DeviceSettingsHelp() +
+           "\n"
+           "Faults of the whole simulator:\n"
+           "  --noise-interval MS      after each discovery request, send the searcher a\n"
+           "                           datagram that no search accepts every MS ms (short,\n"
+           "                           bare header, setup reply, foreign identifier, in turn)\n"
+           "  --noise-for MS           stop each noise stream after MS ms (default: never)\n"
+           "\n"
+           "Other:\n"
+           "  --record FILE            append each datagram received on port 3195 to FILE as\n"
+           "                           \"<sender address>:<port> <hex bytes>\"\n"
+           "  --help                   show this text\n"
+           "\n"
+           "Setup: a device takes the new IP address, mask, gateway, service port and baud\n"
+           "code at once (its discovery replies show them from then on) and answers the\n"
+           "sender with the datagrams of setup-reply, in turn, the first setup-delay ms\n"
+           "after the setup, the others setup-gap ms apart. Kinds:\n"
+           "  confirm        the confirmation: the discovery reply's layout with command\n"
+           "                 code setup-code (2; 3 also confirms), cut or padded to\n"
+           "                 setup-length, showing the settings just taken (the default)\n"
+           "  short          the confirmation cut to 13 bytes\n"
+           "  other-mac      the confirmation with the last MAC byte inverted\n"
+           "  discovery      the device's discovery reply (command code 1) instead\n"
+           "  request-ident  the confirmation opening with KVM47JS instead of KVM47JR\n"
+           "  oversized      the confirmation padded to 257 bytes\n"
+           "  none           (alone) no answer at all\n"
+           "setup-noise sends the sender a stream of datagrams that confirm nothing: a\n"
+           "4-byte one, a bare header, a setup reply of another MAC, a foreign identifier.\n"
+           "\n"
+           "Example: 300 ms apart, one with an unprogrammed MAC, one with a 9-byte reply:\n"
+           "  velquint-sim --device mac=00.1A.2B.3C.4D.5E,ip=10.231.101.5,version=1.05 \\\n"
+           "               --device mac=00.1A.2B.FF.FF.FF,delay=300 --device length=9\n"
+           "A device that first answers a setup from another MAC, then confirms with code 3:\n"
+           "  velquint-sim --device mac=00.1A.2B.3C.4D.5E,setup-reply=other-mac+confirm,"
+           "setup-code=3\n";
+}
+
+bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* error) {
+    std::array<uint8_t, 4> ipBase{};
+    ParseDottedAddress(kDefaultIpBase, &ipBase);
+    auto nextOrdinal = [options] { return static_cast<unsigned>(options->devices.size()); };
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            options->help = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            *error = option == "--device" || option == "--devices-file" || option == "--generate" ||
+                             option == "--ip-base" || option == "--noise-interval" ||
+                             option == "--noise-for" || option == "--record"
+                         ? option + " needs a value"
+                         : "unknown option " + option;
+            return false;
+        }
+        const std::string value = argv[++i];
+        long number = 0;
+        if (option == "--device") {
+            SimDevice device = DefaultSimDevice(nextOrdinal(), ipBase);
+            if (!ApplyDeviceSettings(value, &device, error)) {
+                return false;
+            }
+            options->devices.push_back(device);
+        } else if (option == "--devices-file") {
+            if (!LoadDeviceFile(value, nextOrdinal(), ipBase, &options->devices, error)) {
+                return false;
+            }
+        } else if (option == "--generate") {
+            const size_t comma = value.find(',');
+            const std::string count = value.substr(0, comma);
+            const std::string settings = comma == std::string::npos ? "" : value.substr(comma + 1);
+            if (!ParseCount(count, 1, kMostGeneratedDevices, &number)) {
+                *error =
+                    "--generate needs a count from 1 to " + std::to_string(kMostGeneratedDevices);
+                return false;
+            }
+            for (long k = 0; k < number; ++k) {
+                SimDevice device = DefaultSimDevice(nextOrdinal(), ipBase);
+                if (!ApplyDeviceSettings(settings, &device, error)) {
+                    return false;
+                }
+                options->devices.push_back(device);
+            }
+        } else if (option == "--ip-base") {
+            if (!ParseDottedAddress(value, &ipBase)) {
+                *error = "--ip-base needs a dotted address";
+                return false;
+            }
+        } else if (option == "--noise-interval" || option == "--noise-for") {
+            if (!ParseCount(value, option == "--noise-interval" ? 1 : 0, kLongestNoiseMs,
+                            &number)) {
+                *error = option + " needs milliseconds";
+                return false;
+            }
+            (option == "--noise-interval" ? options->noise.intervalMs : options->noise.durationMs) =
+                static_cast<int>(number);
+        } else if (option == "--record") {
+            options->recordPath = value;
+        } else {
+            *error = "unknown option " + option;
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sim/SimDevice.h"
+#include "sim/SimDiscovery.h"
+
+struct SimOptions {
+    std::vector<SimDevice> devices;
+    SimNoise noise;
+    std::string recordPath;
+    bool help = false;
+};
+
+// Parses the command line (argv[0] is the program). False with a message in
+// `error` on anything it does not understand.
+bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* error);
+
+std::string SimUsage();

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "sim/SimDevice.h"
+#include "sim/SimLoop.h"
+#include "sim/SimUdpPort.h"
+
+// Takes the settings of a setup datagram into `device` when the datagram is
+// exactly 29 bytes and names the device's MAC; false (device untouched)
+// otherwise.
+bool ApplySimSetup(const std::vector<uint8_t>& datagram, size_t length, SimDevice* device);
+
+// One datagram that `device` sends after a setup, faults included; built from
+// the device's settings as they are when it leaves.
+std::vector<uint8_t> BuildSimSetupAnswer(const SimDevice& device, SimSetupReply kind);
+
+// Applies each setup datagram (command code 2) to the devices it names and
+// answers the sender as each device's setup behaviour says.
+class SimSetup {
+public:
+    SimSetup(SimLoop& loop, SimUdpPort& port, std::vector<SimDevice>& devices)
+        : loop_(loop), port_(port), devices_(devices) {}
+
+    void Attach();
+
+private:
+    void Handle(const SimDatagram& datagram);
+    void Answer(size_t device, const sockaddr_in& destination, size_t next);
+    void SendNoise(size_t device, const sockaddr_in& destination, uint64_t endMs, unsigned n);
+
+    SimLoop& loop_;
+    SimUdpPort& port_;
+    std::vector<SimDevice>& devices_;
+};

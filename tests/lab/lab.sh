@@ -145,6 +145,7 @@ on_signal() {
     exit "$1"
 }
 trap teardown EXIT
+trap 'echo "lab.sh: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 trap 'on_signal 130' INT
 trap 'on_signal 143' TERM
 trap 'on_signal 129' HUP

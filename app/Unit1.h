@@ -6,6 +6,8 @@
 #include <array>
 
 #include "app/AutoSizeLabel.h"
+#include "channel/COM_Class.h"
+#include "discovery/SortDeviceTable.h"
 
 class QComboBox;
 class QGroupBox;
@@ -44,6 +46,11 @@ public:
     QPushButton* Button4;
     AutoSizeLabel* Label6;
     QTimer* Timer1;
+
+    // The order the device list is shown in; header clicks change it.
+    uint8_t SortOrder = kInitialSortOrder;
+    // The channel Set ID talks to a device through, for the whole run.
+    COM_Class Channel;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

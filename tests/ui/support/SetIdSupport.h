@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -57,30 +58,53 @@ public:
         return poll(&entry, 1, 0) == 1;
     }
 
-    // Accepts the waiting connection and reads from it until the peer
-    // closes it or `limitMs` pass without a byte; returns what came.
-    std::vector<uint8_t> ReadUntilClosed(int limitMs, bool* closed) {
-        *closed = false;
-        std::vector<uint8_t> bytes;
-        if (peer_ < 0) {
+    // Accepts the connection that comes within `limitMs`.
+    bool Accept(int limitMs) {
+        pollfd entry{fd_, POLLIN, 0};
+        if (peer_ < 0 && poll(&entry, 1, limitMs) == 1) {
             peer_ = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         }
-        if (peer_ < 0) {
-            return bytes;
-        }
-        for (;;) {
+        return peer_ >= 0;
+    }
+
+    // Reads from the accepted connection until `count` bytes came, the peer
+    // closed it, or `limitMs` passed without a byte.
+    std::vector<uint8_t> Read(size_t count, int limitMs) {
+        std::vector<uint8_t> bytes;
+        while (peer_ >= 0 && bytes.size() < count) {
             pollfd entry{peer_, POLLIN, 0};
-            if (poll(&entry, 1, limitMs) != 1) {
-                return bytes;
-            }
             uint8_t buffer[256];
-            const ssize_t got = recv(peer_, buffer, sizeof buffer, 0);
+            if (poll(&entry, 1, limitMs) != 1) {
+                break;
+            }
+            const ssize_t got =
+                recv(peer_, buffer, std::min(sizeof buffer, count - bytes.size()), 0);
             if (got <= 0) {
-                *closed = got == 0;
-                return bytes;
+                break;
             }
             bytes.insert(bytes.end(), buffer, buffer + got);
         }
+        return bytes;
+    }
+
+    // The peer closes the accepted connection within `limitMs`; whatever it
+    // still sends is read and dropped.
+    bool ClosedWithin(int limitMs) {
+        while (peer_ >= 0) {
+            pollfd entry{peer_, POLLIN, 0};
+            uint8_t buffer[256];
+            if (poll(&entry, 1, limitMs) != 1) {
+                return false;
+            }
+            const ssize_t got = recv(peer_, buffer, sizeof buffer, 0);
+            if (got == 0) {
+                return true;
+            }
+            if (got < 0) {
+                return false;
+            }
+        }
+        return false;
     }
 
 private:

@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFont>
 #include <QGroupBox>
@@ -16,6 +17,8 @@
 #include <cstdint>
 
 #include "app/MainIcon.h"
+#include "app/StandardErrorBox.h"
+#include "idassign/SetIdPanel.h"
 
 namespace {
 
@@ -142,6 +145,8 @@ TForm1::TForm1(QWidget* owner) : QWidget(owner) {
     resize(kDesignClientWidth, kDesignClientHeight);
     move(kDesignPosition);
     PlaceControls(kDesignClientWidth, kDesignClientHeight);
+
+    WireSetId();
 }
 
 void TForm1::BuildListView() {
@@ -254,4 +259,23 @@ void TForm1::PlaceControls(int clientWidth, int clientHeight) {
 void TForm1::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     PlaceControls(event->size().width(), event->size().height());
+}
+
+void TForm1::WireSetId() {
+    connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    Channel.Events = &ChannelWait;
+}
+
+void TForm1::Button4Click() {
+    RunGuarded([this] { SetDeviceId(*this); });
+}
+
+void TForm1::Timer1Timer() {
+    RunGuarded([this] { CountStatusDown(*this); });
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    ChannelWait.Abandon();
+    QWidget::closeEvent(event);
 }

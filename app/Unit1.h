@@ -8,7 +8,9 @@
 #include "app/AutoSizeLabel.h"
 #include "channel/COM_Class.h"
 #include "discovery/SortDeviceTable.h"
+#include "idassign/WindowChannelEvents.h"
 
+class QCloseEvent;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
@@ -70,4 +72,18 @@ private:
     void PlaceControls(int clientWidth, int clientHeight);
 
     std::array<BottomAnchored, 5> bottomAnchored_{};
+
+    // Set ID and its status countdown (idassign/SetIdPanel).
+public:
+    void Button4Click();
+    void Timer1Timer();
+    // Keeps the window live while Channel waits for a device.
+    WindowChannelEvents ChannelWait{Channel};
+
+protected:
+    // Ends a Set ID's wait, so that closing the window ends the program.
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void WireSetId();
 };

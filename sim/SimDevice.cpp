@@ -145,6 +145,47 @@ bool ParseSetupReplies(const std::string& text, std::vector<SimSetupReply>* repl
 }
 constexpr long kMostCopies = 100;
 constexpr long kNaturalReplyLength = 31;
+// A reply frame's data, and anything sent ahead of a request, stay within
+// what one reply can carry.
+constexpr size_t kMostTcpBytes = 12000;
+constexpr long kMostNoiseBytes = 100000;
+constexpr long kLongestTrickleGapMs = 60000;
+constexpr long kLargestAddress = 4294967295L;
+constexpr long kLargestLongCount = 65535;
+
+bool SetFlag(const std::string& text, bool* target) {
+    int flag = 0;
+    if (!SetInt(text, 0, 1, &flag)) {
+        return false;
+    }
+    *target = flag != 0;
+    return true;
+}
+
+bool ParseTcpReply(const std::string& text, SimTcpReply* reply) {
+    static const std::pair<const char*, SimTcpReply> kKinds[] = {
+        {"answer", SimTcpReply::Answer},
+        {"none", SimTcpReply::None},
+        {"close", SimTcpReply::Close},
+        {"trickle", SimTcpReply::Trickle},
+    };
+    for (const auto& kind : kKinds) {
+        if (text == kind.first) {
+            *reply = kind.second;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SetTcpBytes(const std::string& text, std::vector<uint8_t>* target) {
+    std::vector<uint8_t> bytes;
+    if (!ParseHexBytes(text, &bytes) || bytes.empty() || bytes.size() > kMostTcpBytes) {
+        return false;
+    }
+    *target = bytes;
+    return true;
+}
 
 const std::vector<DeviceKey>& DeviceKeys() {
     static const std::vector<DeviceKey> keys = {
@@ -231,6 +272,62 @@ const std::vector<DeviceKey>& DeviceKeys() {
         {"setup-noise-for", "stop that stream after MS ms (default: never)",
          [](const std::string& v, SimDevice* d) {
              return SetInt(v, 0, kLargestDelayMs, &d->setup.noiseForMs);
+         }},
+        {"id", "the stored ID, 0..255, until a Set ID request changes it (default 0)",
+         [](const std::string& v, SimDevice* d) { return SetByte(v, &d->id); }},
+        {"tcp-reply", "what follows a request: answer, none, close or trickle (see TCP below)",
+         [](const std::string& v, SimDevice* d) { return ParseTcpReply(v, &d->tcp.reply); }},
+        {"tcp-delay", "answer (or close, or start the trickle) this many ms after a request",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 0, kLargestDelayMs, &d->tcp.delayMs);
+         }},
+        {"tcp-noise", "send this many bytes that are no start marker before the reply",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 0, kMostNoiseBytes, &d->tcp.noiseBytes);
+         }},
+        {"tcp-address", "reply address 0..4294967295 instead of the request's",
+         [](const std::string& v, SimDevice* d) {
+             long value = 0;
+             if (!ParseNumber(v, 0, kLargestAddress, &value)) {
+                 return false;
+             }
+             d->tcp.forceAddress = true;
+             d->tcp.address = static_cast<uint32_t>(value);
+             return true;
+         }},
+        {"tcp-sequence", "add this to the request's sequence number in the reply (0..255)",
+         [](const std::string& v, SimDevice* d) { return SetByte(v, &d->tcp.sequenceShift); }},
+        {"tcp-bad-check", "1: invert the reply's count check byte",
+         [](const std::string& v, SimDevice* d) { return SetFlag(v, &d->tcp.badCountCheck); }},
+        {"tcp-long", "1: use the long count form even for a count up to 255",
+         [](const std::string& v, SimDevice* d) { return SetFlag(v, &d->tcp.longForm); }},
+        {"tcp-count", "announce this count 0..65535 in the long form, whatever data follows",
+         [](const std::string& v, SimDevice* d) {
+             long value = 0;
+             if (!ParseNumber(v, 0, kLargestLongCount, &value)) {
+                 return false;
+             }
+             d->tcp.forceCount = true;
+             d->tcp.count = static_cast<uint32_t>(value);
+             return true;
+         }},
+        {"tcp-bad-crc", "1: invert the low byte of the reply's CRC",
+         [](const std::string& v, SimDevice* d) { return SetFlag(v, &d->tcp.badCrc); }},
+        {"tcp-end", "the byte after the reply's CRC, 0..255 (normally 3, the end marker)",
+         [](const std::string& v, SimDevice* d) { return SetByte(v, &d->tcp.endMarker); }},
+        {"tcp-result", "the reply's result byte 0..255 (0 and 128 mean success)",
+         [](const std::string& v, SimDevice* d) { return SetByte(v, &d->tcp.result); }},
+        {"tcp-data", "reply data as hex (1 to 12000 bytes) instead of the stored ID",
+         [](const std::string& v, SimDevice* d) {
+             d->tcp.forceData = true;
+             return SetTcpBytes(v, &d->tcp.data);
+         }},
+        {"tcp-before", "bytes as hex sent as soon as a connection is accepted, before any request",
+         [](const std::string& v, SimDevice* d) { return SetTcpBytes(v, &d->tcp.before); }},
+        {"tcp-trickle", "trickle one byte every MS ms (tcp-reply=trickle; default 50)",
+         [](const std::string& v, SimDevice* d) {
+             d->tcp.reply = SimTcpReply::Trickle;
+             return SetInt(v, 1, kLongestTrickleGapMs, &d->tcp.trickleMs);
          }},
     };
     return keys;

@@ -40,6 +40,35 @@ struct SimSetupBehaviour {
     int noiseForMs = 0;       // for this long; 0: until the simulator ends
 };
 
+// What a device does once it has taken a request frame on its TCP service.
+enum class SimTcpReply {
+    Answer,   // a reply frame, shaped by the fault keys below
+    None,     // nothing; the connection stays open
+    Close,    // closes the connection
+    Trickle,  // an endless trickle of bytes that are no start marker
+};
+
+// How a device's TCP service misbehaves. Every key applies to every request.
+struct SimTcpBehaviour {
+    SimTcpReply reply = SimTcpReply::Answer;
+    int delayMs = 0;            // the answer (or the close, or the trickle) this much later
+    int noiseBytes = 0;         // bytes that are no start marker, sent before the reply
+    bool forceAddress = false;  // answer with `address` instead of the request's
+    uint32_t address = 0;
+    uint8_t sequenceShift = 0;   // added to the request's sequence number (mod 256)
+    bool badCountCheck = false;  // the count check byte inverted
+    bool longForm = false;       // the long count form even for a count up to 255
+    bool forceCount = false;     // announce `count` in the long form, whatever follows
+    uint32_t count = 0;
+    bool badCrc = false;       // the CRC's low byte inverted
+    uint8_t endMarker = 0x03;  // the byte after the CRC
+    uint8_t result = 0;        // the result byte
+    bool forceData = false;    // reply with `data` instead of the stored ID
+    std::vector<uint8_t> data;
+    std::vector<uint8_t> before;  // sent as soon as a connection is accepted
+    int trickleMs = 50;           // between the bytes of a trickle
+};
+
 struct SimDevice {
     std::array<uint8_t, 6> mac{};
     uint8_t versionMajor = 1;
@@ -52,6 +81,8 @@ struct SimDevice {
     std::vector<uint8_t> extra;
     SimDiscoveryBehaviour discovery;
     SimSetupBehaviour setup;
+    uint8_t id = 0;  // the ID that the last Set ID request stored
+    SimTcpBehaviour tcp;
 };
 
 // Longest datagram the simulator builds.

@@ -24,8 +24,9 @@ std::string SimUsage() {
            "Simulated Velquint devices for tests and demos. Answers discovery requests on\n"
            "UDP port 3195 with one reply per device, sent to the searcher, and takes each\n"
            "setup datagram (29 bytes, command code 2) into the device whose MAC it names.\n"
+           "Serves framed requests (Set ID) on each device's TCP service port.\n"
            "Runs only inside a lab network namespace (tests/lab/lab.sh) and refuses to\n"
-           "start elsewhere.\n"
+           "start elsewhere, unless --loopback leaves out everything but TCP on 127.0.0.1.\n"
            "Prints \"ready\" on standard output once it listens; ends on SIGTERM or SIGINT.\n"
            "\n"
            "Devices (any number, in the order given):\n"
@@ -52,6 +53,12 @@ std::string SimUsage() {
            "Other:\n"
            "  --record FILE            append each datagram received on port 3195 to FILE as\n"
            "                           \"<sender address>:<port> <hex bytes>\"\n"
+           "  --record-tcp FILE        append each request frame a TCP service takes to FILE\n"
+           "                           as \"<device address>:<port> <hex bytes>\", with \" bad\"\n"
+           "                           behind a frame that does not hold together\n"
+           "  --loopback               TCP services only, every one on 127.0.0.1 at its port\n"
+           "                           (port=0: any free one): no UDP side, so it runs outside\n"
+           "                           the lab too\n"
            "  --help                   show this text\n"
            "\n"
            "Setup: a device takes the new IP address, mask, gateway, service port and baud\n"
@@ -70,12 +77,32 @@ std::string SimUsage() {
            "setup-noise sends the sender a stream of datagrams that confirm nothing: a\n"
            "4-byte one, a bare header, a setup reply of another MAC, a foreign identifier.\n"
            "\n"
+           "TCP: each device serves framed requests on its service port at its IP address\n"
+           "and follows a setup to its new address and port. Before \"ready\" it prints\n"
+           "\"listening <address>:<port>\" for each device, in order. A Set ID request\n"
+           "(function 2, command 90) stores its first data byte as the device's ID; the\n"
+           "reply carries the stored ID with result tcp-result; any other request gets\n"
+           "result 2. Bytes before a request's start marker are skipped; a request frame\n"
+           "that does not hold together goes unanswered. What follows a request\n"
+           "(tcp-reply):\n"
+           "  answer   the reply frame after tcp-delay ms, behind tcp-noise bytes, with the\n"
+           "           faults of the tcp- keys (the default)\n"
+           "  none     nothing; the connection stays open\n"
+           "  close    the device closes the connection after tcp-delay ms\n"
+           "  trickle  after tcp-delay ms, one byte that is no start marker every\n"
+           "           tcp-trickle ms, until the tool closes the connection\n"
+           "\n"
            "Example: 300 ms apart, one with an unprogrammed MAC, one with a 9-byte reply:\n"
            "  velquint-sim --device mac=00.1A.2B.3C.4D.5E,ip=10.231.101.5,version=1.05 \\\n"
            "               --device mac=00.1A.2B.FF.FF.FF,delay=300 --device length=9\n"
            "A device that first answers a setup from another MAC, then confirms with code 3:\n"
            "  velquint-sim --device mac=00.1A.2B.3C.4D.5E,setup-reply=other-mac+confirm,"
-           "setup-code=3\n";
+           "setup-code=3\n"
+           "Two TCP devices on loopback, one answering after 2 s with result 1 and detail\n"
+           "bytes 7 and 2, one closing the connection:\n"
+           "  velquint-sim --loopback --device port=0,tcp-delay=2000,tcp-result=1,tcp-data=0702 "
+           "\\\n"
+           "               --device port=0,tcp-reply=close\n";
 }
 
 bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* error) {
@@ -89,10 +116,15 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
             options->help = true;
             continue;
         }
+        if (option == "--loopback") {
+            options->loopback = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             *error = option == "--device" || option == "--devices-file" || option == "--generate" ||
                              option == "--ip-base" || option == "--noise-interval" ||
-                             option == "--noise-for" || option == "--record"
+                             option == "--noise-for" || option == "--record" ||
+                             option == "--record-tcp"
                          ? option + " needs a value"
                          : "unknown option " + option;
             return false;
@@ -140,6 +172,8 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
                 static_cast<int>(number);
         } else if (option == "--record") {
             options->recordPath = value;
+        } else if (option == "--record-tcp") {
+            options->recordTcpPath = value;
         } else {
             *error = "unknown option " + option;
             return false;

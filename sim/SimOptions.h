@@ -10,6 +10,9 @@ struct SimOptions {
     std::vector<SimDevice> devices;
     SimNoise noise;
     std::string recordPath;
+    std::string recordTcpPath;
+    // Only the TCP services, all on 127.0.0.1: no UDP side, so no lab needed.
+    bool loopback = false;
     bool help = false;
 };
 

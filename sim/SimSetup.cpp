@@ -85,6 +85,9 @@ void SimSetup::Handle(const SimDatagram& datagram) {
         if (!ApplySimSetup(datagram.bytes, datagram.length, &device)) {
             continue;
         }
+        if (applied_) {
+            applied_(i);
+        }
         const sockaddr_in sender = datagram.sender;
         if (!device.setup.replies.empty()) {
             loop_.After(device.setup.delayMs, [this, i, sender] { Answer(i, sender, 0); });

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "sim/SimDevice.h"
@@ -26,6 +28,10 @@ public:
 
     void Attach();
 
+    // `applied` runs for each device that has just taken a setup's settings,
+    // before it answers, so that other sides can follow its new address.
+    void OnApplied(std::function<void(size_t device)> applied) { applied_ = std::move(applied); }
+
 private:
     void Handle(const SimDatagram& datagram);
     void Answer(size_t device, const sockaddr_in& destination, size_t next);
@@ -34,4 +40,5 @@ private:
     SimLoop& loop_;
     SimUdpPort& port_;
     std::vector<SimDevice>& devices_;
+    std::function<void(size_t)> applied_;
 };

@@ -1,5 +1,6 @@
 // velquint-sim: simulated devices for tests and demos (see --help).
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "sim/LabGuard.h"
@@ -7,6 +8,7 @@
 #include "sim/SimLoop.h"
 #include "sim/SimOptions.h"
 #include "sim/SimSetup.h"
+#include "sim/SimTcp.h"
 #include "sim/SimUdpPort.h"
 
 namespace {
@@ -14,6 +16,7 @@ namespace {
 constexpr int kExitBadUsage = 2;
 constexpr int kExitOutsideLab = 3;
 constexpr int kExitCannotListen = 4;
+constexpr char kLoopbackAddress[] = "127.0.0.1";
 
 }  // namespace
 
@@ -28,25 +31,49 @@ int main(int argc, char** argv) {
         std::fputs(SimUsage().c_str(), stdout);
         return 0;
     }
-    const std::string problem = LabNamespaceProblem();
-    if (!problem.empty()) {
-        std::fprintf(stderr, "velquint-sim: %s\n", problem.c_str());
-        return kExitOutsideLab;
+    // Only the loopback services may run outside the lab: they send nothing
+    // on UDP and listen on 127.0.0.1 alone.
+    if (!options.loopback) {
+        const std::string problem = LabNamespaceProblem();
+        if (!problem.empty()) {
+            std::fprintf(stderr, "velquint-sim: %s\n", problem.c_str());
+            return kExitOutsideLab;
+        }
     }
 
     SimLoop loop;
-    SimUdpPort udp(loop);
-    if (!udp.Open(&error) ||
-        (!options.recordPath.empty() && !udp.RecordTo(options.recordPath, &error))) {
+    std::unique_ptr<SimUdpPort> udp;
+    std::unique_ptr<SimDiscovery> discovery;
+    std::unique_ptr<SimSetup> setup;
+    SimTcp tcp(loop, options.devices);
+    if (!options.loopback) {
+        udp = std::make_unique<SimUdpPort>(loop);
+        if (!udp->Open(&error) ||
+            (!options.recordPath.empty() && !udp->RecordTo(options.recordPath, &error))) {
+            std::fprintf(stderr, "velquint-sim: %s\n", error.c_str());
+            return kExitCannotListen;
+        }
+        discovery = std::make_unique<SimDiscovery>(loop, *udp, options.devices, options.noise);
+        discovery->Attach();
+        setup = std::make_unique<SimSetup>(loop, *udp, options.devices);
+        setup->Attach();
+        // A device that takes a new address or port moves its TCP service there.
+        setup->OnApplied([&tcp](size_t device) {
+            std::string why;
+            if (!tcp.Follow(device, &why)) {
+                std::fprintf(stderr, "velquint-sim: %s\n", why.c_str());
+            }
+        });
+    }
+    if (!tcp.Open(options.loopback ? kLoopbackAddress : "", &error) ||
+        (!options.recordTcpPath.empty() && !tcp.RecordTo(options.recordTcpPath, &error))) {
         std::fprintf(stderr, "velquint-sim: %s\n", error.c_str());
         return kExitCannotListen;
     }
-    SimDiscovery discovery(loop, udp, options.devices, options.noise);
-    discovery.Attach();
-    SimSetup setup(loop, udp, options.devices);
-    setup.Attach();
-    // Further sides (the TCP service) attach here, to the same loop.
 
+    for (size_t i = 0; i < options.devices.size(); ++i) {
+        std::printf("listening %s\n", tcp.Endpoint(i).c_str());
+    }
     std::puts("ready");
     std::fflush(stdout);
     loop.Run();

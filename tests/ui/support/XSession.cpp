@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -313,4 +314,27 @@ bool XClient::RequestClose(unsigned long window) {
     const Status sent = XSendEvent(display_, window, False, NoEventMask, &event);
     XFlush(display_);
     return sent != 0;
+}
+
+bool XClient::ClickAt(int x, int y) {
+    constexpr unsigned kLeftButton = 1;
+    const int screen = DefaultScreen(display_);
+    const bool done = XTestFakeMotionEvent(display_, screen, x, y, CurrentTime) != 0 &&
+                      XTestFakeButtonEvent(display_, kLeftButton, True, CurrentTime) != 0 &&
+                      XTestFakeButtonEvent(display_, kLeftButton, False, CurrentTime) != 0;
+    XSync(display_, False);
+    return done;
+}
+
+bool XClient::TypeText(const std::string& text) {
+    for (char c : text) {
+        const std::string name = c == '.' ? std::string("period") : std::string(1, c);
+        const KeyCode key = XKeysymToKeycode(display_, XStringToKeysym(name.c_str()));
+        if (key == 0 || XTestFakeKeyEvent(display_, key, True, CurrentTime) == 0 ||
+            XTestFakeKeyEvent(display_, key, False, CurrentTime) == 0) {
+            return false;
+        }
+    }
+    XSync(display_, False);
+    return true;
 }

@@ -89,6 +89,12 @@ public:
     // close button.
     bool RequestClose(unsigned long window);
 
+    // Input as the operator gives it (XTEST extension): a left click at a
+    // point of the screen, and text typed key by key where the keyboard
+    // focus is. Only digits, letters and full stops can be typed.
+    bool ClickAt(int x, int y);
+    bool TypeText(const std::string& text);
+
 private:
     bool IsViewableWithTitle(unsigned long window, const std::string& title);
 

@@ -1,0 +1,266 @@
+#include "sim/SimTcp.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr int kListenBacklog = 16;
+constexpr size_t kReceiveChunk = 4096;
+
+uint32_t HostOrder(const std::array<uint8_t, 4>& address) {
+    uint32_t value = 0;
+    for (uint8_t octet : address) {
+        value = (value << 8) | octet;
+    }
+    return value;
+}
+
+std::string DottedText(uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+}  // namespace
+
+SimTcp::~SimTcp() {
+    for (const ConnectionPtr& connection : connections_) {
+        loop_.Unwatch(connection->fd);
+        close(connection->fd);
+    }
+    for (const Listener& listener : listeners_) {
+        if (listener.fd >= 0) {
+            loop_.Unwatch(listener.fd);
+            close(listener.fd);
+        }
+    }
+    if (record_ != nullptr) {
+        std::fclose(record_);
+    }
+}
+
+bool SimTcp::Open(const std::string& bindAddress, std::string* error) {
+    bindAddress_ = bindAddress;
+    listeners_.assign(devices_.size(), Listener{});
+    for (size_t i = 0; i < devices_.size(); ++i) {
+        if (!Listen(i, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SimTcp::RecordTo(const std::string& path, std::string* error) {
+    record_ = std::fopen(path.c_str(), "a");
+    if (record_ == nullptr) {
+        *error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+std::string SimTcp::Endpoint(size_t device) const {
+    const Listener& listener = listeners_.at(device);
+    return DottedText(listener.address) + ":" + std::to_string(listener.port);
+}
+
+bool SimTcp::Follow(size_t device, std::string* error) {
+    const SimDevice& moved = devices_.at(device);
+    Listener& listener = listeners_.at(device);
+    const uint32_t address = bindAddress_.empty() ? HostOrder(moved.ip) : listener.address;
+    // Port 0 stands for whatever free port the service already has.
+    const bool samePort = moved.servicePort == 0 || listener.port == moved.servicePort;
+    if (listener.fd >= 0 && listener.address == address && samePort) {
+        return true;
+    }
+    if (listener.fd >= 0) {
+        loop_.Unwatch(listener.fd);
+        close(listener.fd);
+        listener = Listener{};
+    }
+    return Listen(device, error);
+}
+
+bool SimTcp::Listen(size_t device, std::string* error) {
+    const SimDevice& served = devices_[device];
+    in_addr address{};
+    if (bindAddress_.empty()) {
+        address.s_addr = htonl(HostOrder(served.ip));
+    } else if (inet_pton(AF_INET, bindAddress_.c_str(), &address) != 1) {
+        *error = "cannot listen on " + bindAddress_ + ": not a dotted address";
+        return false;
+    }
+    const std::string where =
+        DottedText(ntohl(address.s_addr)) + ":" + std::to_string(served.servicePort);
+
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        *error = std::string("socket: ") + std::strerror(errno);
+        return false;
+    }
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // A device's address may be one the namespace only routes locally, or one
+    // that a setup has just given it.
+    setsockopt(fd, IPPROTO_IP, IP_FREEBIND, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr = address;
+    local.sin_port = htons(served.servicePort);
+    socklen_t size = sizeof local;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+        listen(fd, kListenBacklog) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+        *error = "cannot listen on " + where + ": " + std::strerror(errno);
+        close(fd);
+        return false;
+    }
+    listeners_[device] = Listener{fd, ntohl(local.sin_addr.s_addr), ntohs(local.sin_port)};
+    loop_.Watch(fd, [this, device] { Accept(device); });
+    return true;
+}
+
+void SimTcp::Accept(size_t device) {
+    const int fd = accept4(listeners_[device].fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+        return;
+    }
+    auto connection = std::make_shared<Connection>();
+    connection->fd = fd;
+    connection->device = device;
+    connections_.push_back(connection);
+    loop_.Watch(fd, [this, connection] { Receive(connection); });
+    if (!devices_[device].tcp.before.empty()) {
+        Send(connection, devices_[device].tcp.before);
+    }
+}
+
+void SimTcp::Receive(const ConnectionPtr& connection) {
+    uint8_t buffer[kReceiveChunk];
+    const ssize_t received = recv(connection->fd, buffer, sizeof buffer, 0);
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        return;
+    }
+    if (received <= 0) {
+        Drop(connection);
+        return;
+    }
+    std::vector<SimFrameSeen> frames;
+    connection->reader.Feed(buffer, static_cast<size_t>(received), &frames);
+    for (const SimFrameSeen& frame : frames) {
+        // An earlier frame's answer may have closed the connection.
+        if (connection->fd < 0) {
+            return;
+        }
+        Handle(connection, frame);
+    }
+}
+
+void SimTcp::Handle(const ConnectionPtr& connection, const SimFrameSeen& frame) {
+    Record(connection->device, frame);
+    if (!frame.valid) {
+        return;
+    }
+    const SimTcpBehaviour& behaviour = devices_[connection->device].tcp;
+    const SimRequest request = frame.request;
+    switch (behaviour.reply) {
+        case SimTcpReply::None:
+            return;
+        case SimTcpReply::Close:
+            loop_.After(behaviour.delayMs, [this, connection] { Drop(connection); });
+            return;
+        case SimTcpReply::Trickle:
+            loop_.After(behaviour.delayMs, [this, connection] { Trickle(connection, 0); });
+            return;
+        case SimTcpReply::Answer:
+            break;
+    }
+    // The ID is taken when the request arrives; only the answer waits.
+    const bool setId = request.function == simframe::kSetIdFunction &&
+                       request.command == simframe::kSetIdCommand && !request.data.empty();
+    SimDevice& device = devices_[connection->device];
+    if (setId) {
+        device.id = request.data.front();
+    }
+    loop_.After(behaviour.delayMs, [this, connection, request] { Answer(connection, request); });
+}
+
+void SimTcp::Answer(const ConnectionPtr& connection, const SimRequest& request) {
+    if (connection->fd < 0) {
+        return;
+    }
+    const SimDevice& device = devices_[connection->device];
+    const SimTcpBehaviour& behaviour = device.tcp;
+    const bool setId = request.function == simframe::kSetIdFunction &&
+                       request.command == simframe::kSetIdCommand && !request.data.empty();
+    const uint8_t result = setId ? behaviour.result : simframe::kUnknownRequestResult;
+    const std::vector<uint8_t> data =
+        behaviour.forceData ? behaviour.data : std::vector<uint8_t>{device.id};
+
+    std::vector<uint8_t> bytes;
+    for (int n = 0; n < behaviour.noiseBytes; ++n) {
+        bytes.push_back(SimNoiseByte(static_cast<size_t>(n)));
+    }
+    const std::vector<uint8_t> reply = BuildSimReply(request, behaviour, result, data);
+    bytes.insert(bytes.end(), reply.begin(), reply.end());
+    Send(connection, bytes);
+}
+
+void SimTcp::Trickle(const ConnectionPtr& connection, size_t n) {
+    if (connection->fd < 0) {
+        return;
+    }
+    Send(connection, {SimNoiseByte(n)});
+    loop_.After(devices_[connection->device].tcp.trickleMs,
+                [this, connection, n] { Trickle(connection, n + 1); });
+}
+
+void SimTcp::Send(const ConnectionPtr& connection, const std::vector<uint8_t>& bytes) {
+    // The tool reads everything a device sends at once; a send that cannot
+    // go out whole means the peer has stopped reading, and the rest is lost
+    // as on a device whose buffer overflows.
+    size_t sent = 0;
+    while (connection->fd >= 0 && sent < bytes.size()) {
+        const ssize_t taken =
+            send(connection->fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (taken < 0 && errno == EINTR) {
+            continue;
+        }
+        if (taken <= 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                Drop(connection);
+            }
+            return;
+        }
+        sent += static_cast<size_t>(taken);
+    }
+}
+
+void SimTcp::Drop(const ConnectionPtr& connection) {
+    if (connection->fd < 0) {
+        return;
+    }
+    loop_.Unwatch(connection->fd);
+    close(connection->fd);
+    connection->fd = -1;
+    connections_.erase(std::remove(connections_.begin(), connections_.end(), connection),
+                       connections_.end());
+}
+
+void SimTcp::Record(size_t device, const SimFrameSeen& frame) {
+    if (record_ == nullptr) {
+        return;
+    }
+    std::fprintf(record_, "%s ", Endpoint(device).c_str());
+    for (uint8_t byte : frame.bytes) {
+        std::fprintf(record_, "%02X", byte);
+    }
+    std::fputs(frame.valid ? "\n" : " bad\n", record_);
+    std::fflush(record_);
+}

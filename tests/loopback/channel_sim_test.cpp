@@ -1,0 +1,189 @@
+// The device channel against velquint-sim's TCP service on 127.0.0.1: every
+// fault the simulator can play ends the transaction with its own code, and
+// what the tool sends is read back from the simulator's record.
+#include <poll.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "LoopbackSim.h"
+#include "channel/COM_Class.h"
+#include "channel/ChannelResult.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kSetIdAddress = 1;
+constexpr uint8_t kSetIdFunction = 2;
+constexpr uint8_t kSetIdCommand = 90;
+constexpr uint32_t kConnectLimitMs = 5000;
+constexpr uint32_t kSetIdTimeoutMs = 3000;
+// For the faults that end in a time-out: short, so the suite stays quick.
+constexpr uint32_t kShortTimeoutMs = 300;
+constexpr int kNoDetail = -1;
+
+const Bytes kWorkedRequest = {0x19, 0x01, 0x01, 0x00, 0x00, 0x00, 0x02,
+                              0xFD, 0x02, 0x5A, 0x05, 0x35, 0x06, 0x03};
+
+int OpenTo(COM_Class& channel, uint16_t port) {
+    channel.Kind = TransportKind::Tcp;
+    std::strcpy(channel.HostAddress, "127.0.0.1");
+    channel.HostPort = port;
+    return channel.Open(kConnectLimitMs);
+}
+
+int SetId(COM_Class& channel, uint8_t id, uint32_t timeoutMs, int32_t* detail) {
+    return channel.Transact(kSetIdAddress, kSetIdFunction, kSetIdCommand, 1, &id, timeoutMs,
+                            detail);
+}
+
+struct FaultCase {
+    const char* name;
+    std::string settings;
+    uint32_t timeoutMs;
+    int expected;
+    int32_t detail;
+};
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SimFaults : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(SimFaults, EndTheTransactionWithTheirCode) {
+    const FaultCase& c = GetParam();
+    LoopbackSim sim({"--device", "port=0," + c.settings});
+    ASSERT_TRUE(sim.ready()) << sim.failure();
+    COM_Class channel;
+    ASSERT_EQ(OpenTo(channel, sim.Port()), kChannelOk);
+
+    int32_t detail = kNoDetail;
+    EXPECT_EQ(SetId(channel, 5, c.timeoutMs, &detail), c.expected);
+    EXPECT_EQ(detail, c.detail);
+    // The device took exactly the request the tool meant to send.
+    const std::vector<LoopbackSim::Frame> frames = sim.Frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_TRUE(frames[0].valid);
+    EXPECT_EQ(HexText(frames[0].bytes), HexText(kWorkedRequest));
+    channel.Close();
+}
+
+std::string Hex(size_t count, const char* pair) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i) {
+        text += pair;
+    }
+    return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loopback, SimFaults,
+    testing::Values(
+        FaultCase{"Answers", "", kSetIdTimeoutMs, 1, kNoDetail},
+        FaultCase{"AnswersLate", "tcp-delay=300", kSetIdTimeoutMs, 1, kNoDetail},
+        FaultCase{"AnswersAfterTheLimit", "tcp-delay=800", kShortTimeoutMs, kReceiveTimeout,
+                  kNoDetail},
+        FaultCase{"NeverAnswers", "tcp-reply=none", kShortTimeoutMs, kReceiveTimeout, kNoDetail},
+        FaultCase{"NoiseBeforeTheStartMarker", "tcp-noise=600", kSetIdTimeoutMs, 1, kNoDetail},
+        FaultCase{"WrongAddress", "tcp-address=2", kSetIdTimeoutMs, kReplyWrongAddress, kNoDetail},
+        FaultCase{"WrongSequence", "tcp-sequence=1", kSetIdTimeoutMs, kReplyWrongSequence,
+                  kNoDetail},
+        FaultCase{"BadCountCheck", "tcp-bad-check=1", kSetIdTimeoutMs, kReplyBadCount, kNoDetail},
+        FaultCase{"LongCountZero", "tcp-count=0", kSetIdTimeoutMs, kReplyBadCount, kNoDetail},
+        FaultCase{"LongCount12001", "tcp-count=12001", kSetIdTimeoutMs, kReplyCountTooLarge,
+                  kNoDetail},
+        FaultCase{"LongFormOfAShortCount", "tcp-long=1", kSetIdTimeoutMs, 1, kNoDetail},
+        FaultCase{"LongFormOf300Bytes", "tcp-data=" + Hex(300, "A5"), kSetIdTimeoutMs, 300,
+                  kNoDetail},
+        FaultCase{"BadCrc", "tcp-bad-crc=1", kSetIdTimeoutMs, kReplyBadCrc, kNoDetail},
+        FaultCase{"WrongEndMarker", "tcp-end=6", kSetIdTimeoutMs, kReplyBadEnd, kNoDetail},
+        FaultCase{"Result80IsSuccess", "tcp-result=128", kSetIdTimeoutMs, 1, kNoDetail},
+        FaultCase{"Result81WithDetail", "tcp-result=129,tcp-data=0702", kSetIdTimeoutMs,
+                  kTransactDeviceDetail, 207},
+        FaultCase{"Result1WithOneDataByte", "tcp-result=1", kSetIdTimeoutMs, kTransactDeviceDetail,
+                  5},
+        FaultCase{"Result2", "tcp-result=2", kSetIdTimeoutMs, kTransactDeviceResult2, kNoDetail},
+        FaultCase{"Result3", "tcp-result=3", kSetIdTimeoutMs, kTransactDeviceResult3, kNoDetail},
+        FaultCase{"Result4", "tcp-result=4", kSetIdTimeoutMs, kTransactDeviceResult4, kNoDetail},
+        FaultCase{"Result5", "tcp-result=5", kSetIdTimeoutMs, kTransactDeviceOther, kNoDetail},
+        FaultCase{"Result127", "tcp-result=127", kSetIdTimeoutMs, kTransactDeviceOther, kNoDetail},
+        FaultCase{"Result255", "tcp-result=255", kSetIdTimeoutMs, kTransactDeviceOther, kNoDetail},
+        FaultCase{"TrickleOfNonMarkerBytes", "tcp-trickle=20", kShortTimeoutMs, kReceiveTimeout,
+                  kNoDetail},
+        FaultCase{"ClosesTheConnection", "tcp-reply=close", kSetIdTimeoutMs, kPeerClosed,
+                  kNoDetail},
+        FaultCase{"ClosesTheConnectionLater", "tcp-reply=close,tcp-delay=100", kSetIdTimeoutMs,
+                  kPeerClosed, kNoDetail}),
+    [](const testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+TEST(SimDrain, BytesSentBeforeTheRequestNeverReachTheParser) {
+    // Unless drained, a start marker and a foreign address would end the
+    // transaction with "wrong address" before the real reply is read.
+    LoopbackSim sim({"--device", "port=0,tcp-before=91FFFFFFFFFF00"});
+    ASSERT_TRUE(sim.ready()) << sim.failure();
+    COM_Class channel;
+    ASSERT_EQ(OpenTo(channel, sim.Port()), kChannelOk);
+    pollfd leftovers{channel.Socket, POLLIN, 0};
+    ASSERT_EQ(poll(&leftovers, 1, 10000), 1) << "the simulator sent nothing ahead";
+
+    EXPECT_EQ(SetId(channel, 5, kSetIdTimeoutMs, nullptr), 1);
+    EXPECT_EQ(channel.ReplyData[0], 5);
+}
+
+TEST(SimSetId, StoresTheIdAndAnswersEachRequestOfAConnection) {
+    LoopbackSim sim({"--device", "port=0,id=3"});
+    ASSERT_TRUE(sim.ready()) << sim.failure();
+    COM_Class channel;
+    ASSERT_EQ(OpenTo(channel, sim.Port()), kChannelOk);
+
+    ASSERT_EQ(SetId(channel, 7, kSetIdTimeoutMs, nullptr), 1);
+    EXPECT_EQ(channel.ReplyData[0], 7);
+    ASSERT_EQ(SetId(channel, 255, kSetIdTimeoutMs, nullptr), 1);
+    EXPECT_EQ(channel.ReplyData[0], 255);
+    channel.Close();
+    ASSERT_EQ(OpenTo(channel, sim.Port()), kChannelOk);
+    // Another request is refused and leaves the ID alone.
+    const uint8_t other = 9;
+    EXPECT_EQ(channel.Transact(kSetIdAddress, 1, 1, 1, &other, kSetIdTimeoutMs, nullptr),
+              kTransactDeviceResult2);
+    EXPECT_EQ(channel.ReplyData[0], 255);
+
+    // Consecutive sequence numbers on one connection and across Close/Open.
+    const std::vector<LoopbackSim::Frame> frames = sim.Frames();
+    ASSERT_EQ(frames.size(), 3u);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_TRUE(frames[i].valid);
+        EXPECT_EQ(frames[i].bytes[1], i + 1);
+    }
+}
+
+TEST(SimOpen, StoppedDeviceRefusesTheConnection) {
+    LoopbackSim sim({"--device", "port=0"});
+    ASSERT_TRUE(sim.ready()) << sim.failure();
+    const uint16_t port = sim.Port();
+    sim.Stop();
+    COM_Class channel;
+    EXPECT_EQ(OpenTo(channel, port), kTcpConnectFailed);
+    EXPECT_EQ(channel.SocketOpen, 0);
+}
+
+TEST(SimLoopback, ServesSeveralDevicesOnTheirOwnPorts) {
+    LoopbackSim sim({"--device", "port=0,id=1", "--device", "port=0,tcp-result=2"});
+    ASSERT_TRUE(sim.ready()) << sim.failure();
+    ASSERT_NE(sim.Port(0), sim.Port(1));
+    COM_Class first;
+    COM_Class second;
+    ASSERT_EQ(OpenTo(first, sim.Port(0)), kChannelOk);
+    ASSERT_EQ(OpenTo(second, sim.Port(1)), kChannelOk);
+    EXPECT_EQ(SetId(first, 5, kSetIdTimeoutMs, nullptr), 1);
+    EXPECT_EQ(SetId(second, 5, kSetIdTimeoutMs, nullptr), kTransactDeviceResult2);
+}
+
+}  // namespace

@@ -54,6 +54,12 @@ build-asan: configure-asan
 test-asan: build-asan
 	@$(SANITIZER_ENV) ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 
+# Searches, setups and Set IDs against misbehaving simulated devices for
+# SOAK_SECONDS (default 600), in a lab of network namespaces (needs root).
+soak: build
+	@VELQUINT_SIM=$(BUILD_DIR)/sim/velquint-sim ./tests/lab/lab.sh --devices 2 -- \
+		$(BUILD_DIR)/tests/soak/velquint_soak --seconds $(SOAK_SECONDS)
+
 # Each fuzz target for FUZZ_SECONDS (default 600), one after the other.
 fuzz: build-asan
 	@$(SANITIZER_ENV) ./tests/fuzz/fuzz-all.sh $(ASAN_DIR) $(FUZZ_SECONDS)

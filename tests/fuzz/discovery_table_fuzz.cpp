@@ -32,11 +32,11 @@ constexpr uint16_t kFailedReceive = 0xFFFF;
 constexpr uint8_t kGarbage = 0xA5;
 const char kReplyHeader[] = "KVM47JR\x01";
 
-bool ModelAccepts(const uint8_t* datagram, long length) {
+FUZZ_MODEL bool ModelAccepts(const uint8_t* datagram, long length) {
     return length >= 9 && length <= 256 && std::memcmp(datagram, kReplyHeader, 8) == 0;
 }
 
-size_t UsedLength(const std::vector<Bytes>& records) {
+FUZZ_MODEL size_t UsedLength(const std::vector<Bytes>& records) {
     size_t used = 1;
     for (const Bytes& record : records) {
         used += 1 + record.size();
@@ -45,7 +45,7 @@ size_t UsedLength(const std::vector<Bytes>& records) {
 }
 
 // Missing key bytes of a short record count as 0.
-Bytes KeyOf(const Bytes& record, uint8_t order) {
+FUZZ_MODEL Bytes KeyOf(const Bytes& record, uint8_t order) {
     const bool mac = order == MacAscending || order == MacDescending;
     const size_t offset = mac ? 0 : 8;
     Bytes key(mac ? 6 : 4, 0);
@@ -59,7 +59,7 @@ Bytes KeyOf(const Bytes& record, uint8_t order) {
 
 // Take the first record as the choice, walk them all, let a key that is as
 // small (or as large) or more so take over; move the choice out; repeat.
-std::vector<Bytes> SelectionSort(std::vector<Bytes> records, uint8_t order) {
+FUZZ_MODEL std::vector<Bytes> SelectionSort(std::vector<Bytes> records, uint8_t order) {
     const bool ascending = order == MacAscending || order == IpAscending;
     std::vector<Bytes> sorted;
     while (!records.empty()) {
@@ -88,14 +88,14 @@ std::vector<Bytes> TableRecords(const uint8_t* table, size_t size) {
     return records;
 }
 
-std::string Printed(const char* format, unsigned a, unsigned b = 0, unsigned c = 0,
-                    unsigned d = 0) {
+FUZZ_MODEL std::string Printed(const char* format, unsigned a, unsigned b = 0, unsigned c = 0,
+                               unsigned d = 0) {
     char text[64];
     std::snprintf(text, sizeof text, format, a, b, c, d);
     return text;
 }
 
-std::string ModelIp(const Bytes& record, size_t offset) {
+FUZZ_MODEL std::string ModelIp(const Bytes& record, size_t offset) {
     if (record.size() < offset + 4) {
         return "";
     }
@@ -131,7 +131,7 @@ void CheckRowTexts(const Bytes& record, const DeviceRowTexts& texts) {
     FUZZ_CHECK(texts.subItems[kSubItemVersion] == version);
 }
 
-std::string ModelWarning(const std::vector<Bytes>& records) {
+FUZZ_MODEL std::string ModelWarning(const std::vector<Bytes>& records) {
     std::string warning;
     for (const Bytes& record : records) {
         if (record.size() >= 6 && record[3] == 0xFF && record[4] == 0xFF && record[5] == 0xFF) {

@@ -19,7 +19,7 @@ constexpr uint8_t kUntouched = 0xCD;
 // The count is one byte: a text never gives more than this many bytes.
 constexpr size_t kMostBytes = 255;
 
-int DigitValue(char c) {
+FUZZ_MODEL int DigitValue(char c) {
     const char* digits = "0123456789abcdef";
     const char lower = (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c;
     const char* found = c == '\0' ? nullptr : std::strchr(digits, lower);
@@ -28,7 +28,7 @@ int DigitValue(char c) {
 
 // The bytes that the group rules give for `text`: two digits, then a blank,
 // a dot or the end of the text, as long as there is room for the separator.
-std::vector<uint8_t> ModelBytes(const std::string& text) {
+FUZZ_MODEL std::vector<uint8_t> ModelBytes(const std::string& text) {
     std::vector<uint8_t> bytes;
     for (size_t at = 0; at + 2 <= text.size() && bytes.size() < kMostBytes; at += 3) {
         const int high = DigitValue(text[at]);

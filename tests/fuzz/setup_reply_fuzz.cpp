@@ -22,7 +22,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-SetupReplyVerdict ModelVerdict(const Bytes& arrived, long received, const uint8_t* mac) {
+FUZZ_MODEL SetupReplyVerdict ModelVerdict(const Bytes& arrived, long received, const uint8_t* mac) {
     if (received < 14 || received > 256) {
         return SetupReplyVerdict::TooShortOrFailed;
     }
@@ -59,7 +59,7 @@ void CheckReplyTests(FuzzInput& input, uint8_t (&mac)[kSetupMacLength]) {
 }
 
 // inet_aton reads what inet_addr reads, but tells all ones from failure.
-bool ModelAddress(const char (&field)[kSetupAddressFieldSize], uint32_t* hostOrder) {
+FUZZ_MODEL bool ModelAddress(const char (&field)[kSetupAddressFieldSize], uint32_t* hostOrder) {
     if (std::memchr(field, '\0', sizeof field) == nullptr) {
         return false;
     }

@@ -16,7 +16,7 @@
 
 namespace {
 
-bool AllDigits(const std::string& digits, int base) {
+FUZZ_MODEL bool AllDigits(const std::string& digits, int base) {
     if (digits.empty()) {
         return false;
     }
@@ -32,7 +32,8 @@ bool AllDigits(const std::string& digits, int base) {
 
 // from_chars reads digits only (no blanks, signs or prefixes are left by
 // then) and reports a value too large for 64 bits.
-bool ModelMagnitude(const std::string& digits, int base, uint64_t limit, uint64_t* value) {
+FUZZ_MODEL bool ModelMagnitude(const std::string& digits, int base, uint64_t limit,
+                               uint64_t* value) {
     if (!AllDigits(digits, base)) {
         return false;
     }
@@ -41,7 +42,7 @@ bool ModelMagnitude(const std::string& digits, int base, uint64_t limit, uint64_
     return error == std::errc() && end == digits.data() + digits.size() && *value <= limit;
 }
 
-bool ModelStrToInt(const std::string& text, int32_t* value) {
+FUZZ_MODEL bool ModelStrToInt(const std::string& text, int32_t* value) {
     const size_t first = text.find_first_not_of(' ');
     if (first == std::string::npos) {
         return false;

@@ -16,6 +16,7 @@ class QPushButton;
 class QResizeEvent;
 class QTimer;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 // The tool's one window. Its controls are public so that the handler logic of
 // each subsystem (and the tests) reach them by the names the operator's
@@ -51,6 +52,15 @@ public:
     uint8_t SortOrder = kInitialSortOrder;
     // The channel Set ID talks to a device through, for the whole run.
     COM_Class Channel;
+
+    // Search and the device list; the logic is in discovery/DeviceListView.
+    void Button1Click();
+    void ShowDeviceList();
+    void ListView1SelectItem(QTreeWidgetItem* item, bool selected);
+    void ListView1ColumnClick(int column);
+
+private:
+    void WireSearchAndList();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

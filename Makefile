@@ -4,7 +4,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test demo bench bench-startup screenshot clean
+.PHONY: all deps configure build run test demo bench bench-startup bench-search screenshot clean
 
 all: build
 
@@ -27,11 +27,20 @@ run:
 test: build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
-# Start-up time and peak memory of the tool (figures in the README).
-bench: bench-startup
+# The tool against simulated devices in a lab of network namespaces, on the
+# current display; needs root and a local X display (scripts/demo.sh says why).
+demo:
+	@./scripts/demo.sh $(BUILD_DIR)
+
+# Start-up time and peak memory of the tool, and the Search command against
+# many simulated devices in the lab (figures in the README).
+bench: bench-startup bench-search
 
 bench-startup: build
 	@./bench/startup.sh $(BUILD_DIR)
+
+bench-search: build
+	@./bench/search.sh $(BUILD_DIR)
 
 # docs/screenshot.png from the real window under Xvfb.
 screenshot: build

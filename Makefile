@@ -42,7 +42,8 @@ bench-startup: build
 bench-search: build
 	@./bench/search.sh $(BUILD_DIR)
 
-# docs/screenshot.png from the real window under Xvfb.
+# docs/screenshot.png from the real window under Xvfb, after a search in the
+# lab against velquint-sim (needs root).
 screenshot: build
 	@./scripts/screenshot.sh $(BUILD_DIR)
 

@@ -16,6 +16,9 @@
 #include <cstdint>
 
 #include "app/MainIcon.h"
+#include "app/StandardErrorBox.h"
+#include "setup/SendSetupRequest.h"
+#include "setup/SetupCommand.h"
 
 namespace {
 
@@ -139,6 +142,8 @@ TForm1::TForm1(QWidget* owner) : QWidget(owner) {
     SetTabOrder();
     ListView1->setFocus();
 
+    WireSetup();
+
     resize(kDesignClientWidth, kDesignClientHeight);
     move(kDesignPosition);
     PlaceControls(kDesignClientWidth, kDesignClientHeight);
@@ -254,4 +259,20 @@ void TForm1::PlaceControls(int clientWidth, int clientHeight) {
 void TForm1::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     PlaceControls(event->size().width(), event->size().height());
+}
+
+// --- "Broadcast Setup" and "Connect Setup" ---
+
+void TForm1::WireSetup() {
+    SetupExchange = [](const SetupRequest& request) { return SendSetupRequest(request); };
+    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+}
+
+void TForm1::Button2Click() {
+    RunGuarded([this] { SetupButtonClick(*this, Button2, true); });
+}
+
+void TForm1::Button3Click() {
+    RunGuarded([this] { SetupButtonClick(*this, Button3, false); });
 }

@@ -4,7 +4,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test demo bench bench-startup bench-search screenshot clean
+.PHONY: all deps configure build run test demo bench bench-startup bench-search bench-setup screenshot clean
 
 all: build
 
@@ -32,15 +32,19 @@ test: build
 demo:
 	@./scripts/demo.sh $(BUILD_DIR)
 
-# Start-up time and peak memory of the tool, and the Search command against
-# many simulated devices in the lab (figures in the README).
-bench: bench-startup bench-search
+# The figures in the README: start-up time and peak memory of the tool, the
+# Search command against many simulated devices, and the time a setup takes
+# beyond the device's reply (both in the lab).
+bench: bench-startup bench-search bench-setup
 
 bench-startup: build
 	@./bench/startup.sh $(BUILD_DIR)
 
 bench-search: build
 	@./bench/search.sh $(BUILD_DIR)
+
+bench-setup: build
+	@./bench/setup_click.sh $(BUILD_DIR)
 
 # docs/screenshot.png from the real window under Xvfb, after a search in the
 # lab against velquint-sim (needs root).

@@ -19,6 +19,8 @@
 #include "app/StandardErrorBox.h"
 #include "discovery/BaudRate.h"
 #include "discovery/DeviceListView.h"
+#include "setup/SendSetupRequest.h"
+#include "setup/SetupCommand.h"
 
 namespace {
 
@@ -138,6 +140,8 @@ TForm1::TForm1(QWidget* owner) : QWidget(owner) {
     SetTabOrder();
     ListView1->setFocus();
     WireSearchAndList();
+
+    WireSetup();
 
     resize(kDesignClientWidth, kDesignClientHeight);
     move(kDesignPosition);
@@ -279,4 +283,20 @@ void TForm1::ListView1ColumnClick(int column) {
 void TForm1::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     PlaceControls(event->size().width(), event->size().height());
+}
+
+// --- "Broadcast Setup" and "Connect Setup" ---
+
+void TForm1::WireSetup() {
+    SetupExchange = [](const SetupRequest& request) { return SendSetupRequest(request); };
+    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+}
+
+void TForm1::Button2Click() {
+    RunGuarded([this] { SetupButtonClick(*this, Button2, true); });
+}
+
+void TForm1::Button3Click() {
+    RunGuarded([this] { SetupButtonClick(*this, Button3, false); });
 }

@@ -4,10 +4,12 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
 #include "app/AutoSizeLabel.h"
 #include "channel/COM_Class.h"
 #include "discovery/SortDeviceTable.h"
+#include "setup/SetupRequest.h"
 
 class QComboBox;
 class QGroupBox;
@@ -80,4 +82,16 @@ private:
     void PlaceControls(int clientWidth, int clientHeight);
 
     std::array<BottomAnchored, 5> bottomAnchored_{};
+
+    // --- "Broadcast Setup" and "Connect Setup" (logic in setup/SetupCommand) ---
+public:
+    void Button2Click();
+    void Button3Click();
+    // The exchange with the device that both setup buttons run, normally
+    // SendSetupRequest. It holds the window's thread until it ends, so tests
+    // wrap it to see the window as it is meanwhile.
+    std::function<int(const SetupRequest&)> SetupExchange;
+
+private:
+    void WireSetup();
 };

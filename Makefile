@@ -4,7 +4,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test demo bench bench-startup screenshot clean
+.PHONY: all deps configure build run test demo bench bench-startup bench-search bench-setup screenshot clean
 
 all: build
 
@@ -27,13 +27,27 @@ run:
 test: build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
-# Start-up time and peak memory of the tool (figures in the README).
-bench: bench-startup
+# The tool against simulated devices in a lab of network namespaces, on the
+# current display; needs root and a local X display (scripts/demo.sh says why).
+demo:
+	@./scripts/demo.sh $(BUILD_DIR)
+
+# The figures in the README: start-up time and peak memory of the tool, the
+# Search command against many simulated devices, and the time a setup takes
+# beyond the device's reply (both in the lab).
+bench: bench-startup bench-search bench-setup
 
 bench-startup: build
 	@./bench/startup.sh $(BUILD_DIR)
 
-# docs/screenshot.png from the real window under Xvfb.
+bench-search: build
+	@./bench/search.sh $(BUILD_DIR)
+
+bench-setup: build
+	@./bench/setup_click.sh $(BUILD_DIR)
+
+# docs/screenshot.png from the real window under Xvfb, after a search in the
+# lab against velquint-sim (needs root).
 screenshot: build
 	@./scripts/screenshot.sh $(BUILD_DIR)
 

@@ -4,7 +4,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test demo bench bench-startup bench-search bench-setup screenshot clean
+.PHONY: all deps configure build run test demo bench bench-startup bench-search bench-setup bench-setid screenshot clean
 
 all: build
 
@@ -34,8 +34,9 @@ demo:
 
 # The figures in the README: start-up time and peak memory of the tool, the
 # Search command against many simulated devices, and the time a setup takes
-# beyond the device's reply (both in the lab).
-bench: bench-startup bench-search bench-setup
+# beyond the device's reply (both in the lab); Set ID's click-to-label time and
+# its wait for a silent device (on loopback).
+bench: bench-startup bench-search bench-setup bench-setid
 
 bench-startup: build
 	@./bench/startup.sh $(BUILD_DIR)
@@ -45,6 +46,9 @@ bench-search: build
 
 bench-setup: build
 	@./bench/setup_click.sh $(BUILD_DIR)
+
+bench-setid: build
+	@./bench/setid.sh $(BUILD_DIR)
 
 # docs/screenshot.png from the real window under Xvfb, after a search in the
 # lab against velquint-sim (needs root).

@@ -223,20 +223,6 @@ private slots:
         QVERIFY(boxes_->boxes().empty());
     }
 
-    void ipOrderIsNumeric() {
-        FillTable({Record({{0, 0, 1}, {192, 168, 1, 10}}), Record({{0, 0, 2}, {192, 168, 1, 9}}),
-                   Record({{0, 0, 3}, {10, 0, 0, 200}})});
-        form_->ShowDeviceList();
-
-        ClickHeader(*form_, kIpColumn);
-
-        QStringList ips;
-        for (int i = 0; i < form_->ListView1->topLevelItemCount(); ++i) {
-            ips << form_->ListView1->topLevelItem(i)->text(1);
-        }
-        QCOMPARE(ips, (QStringList{"10.0.0.200", "192.168.1.9", "192.168.1.10"}));
-    }
-
     void otherHeadersChangeNothing_data() {
         QTest::addColumn<int>("column");
         QTest::newRow("Submask") << 2;

@@ -1,5 +1,6 @@
 // The Search button against velquint-sim, inside the lab of network
 // namespaces: every click broadcasts a real discovery request.
+#include <QApplication>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QtTest>
@@ -41,8 +42,6 @@ private:
     }
 
 private slots:
-    void initTestCase() { RequireLabNamespace(); }
-
     void init() {
         boxes_ = std::make_unique<MessageBoxRecorder>();
         form_ = std::make_unique<TForm1>();
@@ -179,5 +178,10 @@ private slots:
     }
 };
 
-QTEST_MAIN(SearchLabTest)
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    RequireLabNamespace();
+    SearchLabTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "search_lab_test.moc"

@@ -14,7 +14,7 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:chec
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp
 
-.PHONY: all deps configure build run test demo bench bench-startup screenshot clean \
+.PHONY: all deps configure build run test demo bench bench-startup bench-search bench-setup bench-setid screenshot clean \
 	configure-asan build-asan test-plain test-asan fuzz soak
 
 all: build
@@ -64,13 +64,31 @@ soak: build
 fuzz: build-asan
 	@$(SANITIZER_ENV) ./tests/fuzz/fuzz-all.sh $(ASAN_DIR) $(FUZZ_SECONDS)
 
-# Start-up time and peak memory of the tool (figures in the README).
-bench: bench-startup
+# The tool against simulated devices in a lab of network namespaces, on the
+# current display; needs root and a local X display (scripts/demo.sh says why).
+demo:
+	@./scripts/demo.sh $(BUILD_DIR)
+
+# The figures in the README: start-up time and peak memory of the tool, the
+# Search command against many simulated devices, and the time a setup takes
+# beyond the device's reply (both in the lab); Set ID's click-to-label time and
+# its wait for a silent device (on loopback).
+bench: bench-startup bench-search bench-setup bench-setid
 
 bench-startup: build
 	@./bench/startup.sh $(BUILD_DIR)
 
-# docs/screenshot.png from the real window under Xvfb.
+bench-search: build
+	@./bench/search.sh $(BUILD_DIR)
+
+bench-setup: build
+	@./bench/setup_click.sh $(BUILD_DIR)
+
+bench-setid: build
+	@./bench/setid.sh $(BUILD_DIR)
+
+# docs/screenshot.png from the real window under Xvfb, after a search in the
+# lab against velquint-sim (needs root).
 screenshot: build
 	@./scripts/screenshot.sh $(BUILD_DIR)
 

@@ -18,7 +18,11 @@
 
 #include "app/MainIcon.h"
 #include "app/StandardErrorBox.h"
+#include "discovery/BaudRate.h"
+#include "discovery/DeviceListView.h"
 #include "idassign/SetIdPanel.h"
+#include "setup/SendSetupRequest.h"
+#include "setup/SetupCommand.h"
 
 namespace {
 
@@ -66,10 +70,6 @@ constexpr std::array<ListColumn, 7> kListColumns = {{{"MAC ID", 150},
                                                      {"Port", 80},
                                                      {"BaudRate", 85},
                                                      {"Version", 0}}};
-
-// The baud rates in the order of their codes: an item's index is its code.
-constexpr std::array<const char*, 8> kBaudRates = {"300",   "1200",  "4800",  "9600",
-                                                   "19200", "38400", "57600", "115200"};
 
 template <typename Control>
 Control* MakeControl(QWidget* parent, const char* name, const QRect& geometry,
@@ -141,6 +141,9 @@ TForm1::TForm1(QWidget* owner) : QWidget(owner) {
 
     SetTabOrder();
     ListView1->setFocus();
+    WireSearchAndList();
+
+    WireSetup();
 
     resize(kDesignClientWidth, kDesignClientHeight);
     move(kDesignPosition);
@@ -209,8 +212,9 @@ void TForm1::BuildNewGroup() {
     ComboBox1 =
         MakeControl<QComboBox>(GroupBox1, "ComboBox1", QRect(480, 40, 73, 24), kControlFont);
     ComboBox1->setEditable(true);
-    for (const char* rate : kBaudRates) {
-        ComboBox1->addItem(QLatin1String(rate));
+    // In the order of the codes, so that an item's index is its code.
+    for (const uint32_t rate : kBaudRates) {
+        ComboBox1->addItem(QString::number(rate));
     }
     // The items are the baud-rate codes: what the operator types must never
     // become a ninth item.
@@ -256,10 +260,52 @@ void TForm1::PlaceControls(int clientWidth, int clientHeight) {
     }
 }
 
+void TForm1::WireSearchAndList() {
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(ListView1->header(), &QHeaderView::sectionClicked, this, &TForm1::ListView1ColumnClick);
+    ConnectSelectItem(ListView1, [this](QTreeWidgetItem* item, bool selected) {
+        ListView1SelectItem(item, selected);
+    });
+}
+
+void TForm1::Button1Click() {
+    RunGuarded([this] { RunSearchCommand(*this); });
+}
+
+void TForm1::ShowDeviceList() {
+    RunGuarded([this] { RebuildDeviceList(*this); });
+}
+
+void TForm1::ListView1SelectItem(QTreeWidgetItem* item, bool selected) {
+    RunGuarded([this, item, selected] { SelectDeviceListItem(*this, item, selected); });
+}
+
+void TForm1::ListView1ColumnClick(int column) {
+    RunGuarded([this, column] { ClickDeviceListColumn(*this, column); });
+}
+
 void TForm1::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     PlaceControls(event->size().width(), event->size().height());
 }
+
+// --- "Broadcast Setup" and "Connect Setup" ---
+
+void TForm1::WireSetup() {
+    SetupExchange = [](const SetupRequest& request) { return SendSetupRequest(request); };
+    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+}
+
+void TForm1::Button2Click() {
+    RunGuarded([this] { SetupButtonClick(*this, Button2, true); });
+}
+
+void TForm1::Button3Click() {
+    RunGuarded([this] { SetupButtonClick(*this, Button3, false); });
+}
+
+// --- Set ID ---
 
 void TForm1::WireSetId() {
     connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);

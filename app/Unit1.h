@@ -4,11 +4,13 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
 #include "app/AutoSizeLabel.h"
 #include "channel/COM_Class.h"
 #include "discovery/SortDeviceTable.h"
 #include "idassign/WindowChannelEvents.h"
+#include "setup/SetupRequest.h"
 
 class QCloseEvent;
 class QComboBox;
@@ -18,6 +20,7 @@ class QPushButton;
 class QResizeEvent;
 class QTimer;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 // The tool's one window. Its controls are public so that the handler logic of
 // each subsystem (and the tests) reach them by the names the operator's
@@ -54,6 +57,15 @@ public:
     // The channel Set ID talks to a device through, for the whole run.
     COM_Class Channel;
 
+    // Search and the device list; the logic is in discovery/DeviceListView.
+    void Button1Click();
+    void ShowDeviceList();
+    void ListView1SelectItem(QTreeWidgetItem* item, bool selected);
+    void ListView1ColumnClick(int column);
+
+private:
+    void WireSearchAndList();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
@@ -73,7 +85,19 @@ private:
 
     std::array<BottomAnchored, 5> bottomAnchored_{};
 
-    // Set ID and its status countdown (idassign/SetIdPanel).
+    // --- "Broadcast Setup" and "Connect Setup" (logic in setup/SetupCommand) ---
+public:
+    void Button2Click();
+    void Button3Click();
+    // The exchange with the device that both setup buttons run, normally
+    // SendSetupRequest. It holds the window's thread until it ends, so tests
+    // wrap it to see the window as it is meanwhile.
+    std::function<int(const SetupRequest&)> SetupExchange;
+
+private:
+    void WireSetup();
+
+    // --- Set ID and its status countdown (logic in idassign/SetIdPanel) ---
 public:
     void Button4Click();
     void Timer1Timer();

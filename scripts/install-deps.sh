@@ -11,7 +11,7 @@ packages=(
     clang libclang-rt-14-dev
     iproute2 procps time
     libx11-dev libxtst-dev
-    xvfb xauth x11-utils imagemagick
+    xvfb xauth x11-utils imagemagick xdotool
     fonts-dejavu-core
 )
 

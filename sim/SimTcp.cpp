@@ -98,6 +98,18 @@ bool SimTcp::Listen(size_t device, std::string* error) {
     }
     const std::string where =
         DottedText(ntohl(address.s_addr)) + ":" + std::to_string(served.servicePort);
+    // Devices that report the same address and port (duplicates in a
+    // discovery test) share the first one's service.
+    if (served.servicePort != 0) {
+        for (size_t other = 0; other < listeners_.size(); ++other) {
+            const Listener& taken = listeners_[other];
+            if (other != device && taken.fd >= 0 && taken.address == ntohl(address.s_addr) &&
+                taken.port == served.servicePort) {
+                listeners_[device] = Listener{-1, taken.address, taken.port};
+                return true;
+            }
+        }
+    }
 
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {

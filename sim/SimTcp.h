@@ -24,7 +24,8 @@ public:
 
     // Starts every device's service at its own address, or at `bindAddress`
     // for all of them when it is given (loopback). A port of 0 takes any free
-    // port. False with a message on failure.
+    // port; devices with the same address and port share the first one's
+    // service. False with a message on failure.
     bool Open(const std::string& bindAddress, std::string* error);
 
     // Every request frame received is written to `path` as one line,
@@ -41,7 +42,7 @@ public:
 
 private:
     struct Listener {
-        int fd = -1;
+        int fd = -1;           // -1 while the service is another device's
         uint32_t address = 0;  // host byte order
         uint16_t port = 0;
     };

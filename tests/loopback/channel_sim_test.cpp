@@ -1,7 +1,11 @@
 // The device channel against velquint-sim's TCP service on 127.0.0.1: every
 // fault the simulator can play ends the transaction with its own code, and
 // what the tool sends is read back from the simulator's record.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -184,6 +188,35 @@ TEST(SimLoopback, ServesSeveralDevicesOnTheirOwnPorts) {
     ASSERT_EQ(OpenTo(second, sim.Port(1)), kChannelOk);
     EXPECT_EQ(SetId(first, 5, kSetIdTimeoutMs, nullptr), 1);
     EXPECT_EQ(SetId(second, 5, kSetIdTimeoutMs, nullptr), kTransactDeviceResult2);
+}
+
+}  // namespace
+
+namespace {
+
+// A port on 127.0.0.1 that nothing uses at the moment of asking.
+uint16_t FreePort() {
+    const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+    close(probe);
+    return ntohs(address.sin_port);
+}
+
+TEST(SimLoopback, DevicesAtOneAddressAndPortShareTheFirstOnesService) {
+    // Discovery tests list duplicates; their TCP side must not keep the
+    // simulator from starting.
+    const std::string port = "port=" + std::to_string(FreePort());
+    LoopbackSim sim({"--device", port + ",id=1,tcp-result=0", "--device", port + ",tcp-result=2"});
+    ASSERT_TRUE(sim.ready()) << sim.failure();
+    ASSERT_EQ(sim.Port(0), sim.Port(1));
+    COM_Class channel;
+    ASSERT_EQ(OpenTo(channel, sim.Port(1)), kChannelOk);
+    EXPECT_EQ(SetId(channel, 5, kSetIdTimeoutMs, nullptr), 1);
 }
 
 }  // namespace

@@ -160,8 +160,14 @@ private slots:
         TForm1 form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        // A handler of the kind every button will have: it disables its
-        // button and converts a field, here the port.
+        // A handler of the kind every button has: it disables its button and
+        // converts a field, here the port. It stands in for the window's own
+        // "Broadcast Setup" handler, which may send setup traffic and so runs
+        // only in the lab.
+        QVERIFY(disconnect(form.Button2, &QPushButton::clicked, nullptr, nullptr));
+        form.SetupExchange = [](const SetupRequest&) -> int {
+            qFatal("a setup was sent outside the lab");
+        };
         connect(form.Button2, &QPushButton::clicked, &form, [&form] {
             RunGuarded([&form] {
                 ScopedDisable busy(form.Button2);

@@ -180,6 +180,9 @@ private slots:
         QTest::newRow("address with a blank") << "127.0.0.1 " << false;
         QTest::newRow("20 characters") << "127.000.000.00001.00" << false;
         QTest::newRow("address and a port in one") << "127.0.0.1:4001" << false;
+        // Cut at the zero, the text would name the listener.
+        QTest::newRow("zero character inside")
+            << QStringLiteral("127.0.0.1") + QChar(u'\0') + QStringLiteral("x") << false;
     }
     void connectionFailuresSayCannotConnect() {
         QFETCH(QString, ip);

@@ -140,13 +140,13 @@ SoakOutcome FullTable(SoakContext& context) {
     const std::vector<Bytes> records = TableRecords();
     if (result != kDiscoverTableFull || DeviceTableCount(DeviceTable) != expected ||
         records.size() != expected) {
-        outcome.asDocumented = false;
         outcome.why = "result " + std::to_string(result) + ", " +
                       std::to_string(DeviceTableCount(DeviceTable)) + " records";
-        return outcome;
+    } else {
+        outcome.why = SortAndShow();
     }
-    outcome.why = SortAndShow();
     outcome.asDocumented = outcome.why.empty();
+    JudgeSimulator(sim, &outcome);
     return outcome;
 }
 
@@ -200,13 +200,13 @@ SoakOutcome SoakSearch(SoakContext& context) {
     std::sort(stored.begin(), stored.end());
     std::sort(expected.begin(), expected.end());
     if (result != static_cast<int>(expected.size()) || stored != expected) {
-        outcome.asDocumented = false;
         outcome.why = "result " + std::to_string(result) + " with " +
                       std::to_string(stored.size()) + " records, expected " +
                       std::to_string(expected.size());
-        return outcome;
+    } else {
+        outcome.why = SortAndShow();
     }
-    outcome.why = SortAndShow();
     outcome.asDocumented = outcome.why.empty();
+    JudgeSimulator(sim, &outcome);
     return outcome;
 }

@@ -154,5 +154,6 @@ SoakOutcome SoakSetId(SoakContext& context) {
     outcome.why = opened ? Check(channel, result, fault.result, detail, fault.detail, id)
                          : "could not connect (" + std::to_string(result) + ")";
     outcome.asDocumented = outcome.why.empty();
+    JudgeSimulator(sim, &outcome);
     return outcome;
 }

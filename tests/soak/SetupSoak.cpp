@@ -118,5 +118,6 @@ SoakOutcome SoakSetup(SoakContext& context) {
         outcome.why =
             "answered " + std::to_string(result) + ", expected " + std::to_string(expected);
     }
+    JudgeSimulator(sim, &outcome);
     return outcome;
 }

@@ -8,6 +8,7 @@
 
 class COM_Class;
 class RogueProcess;
+class SimProcess;
 
 // One operation of the soak: what it did, which fault it met, and whether
 // the outcome was the documented one.
@@ -48,6 +49,14 @@ struct SoakDevice {
 // Device number `ordinal` of an operation, with random settings, at an
 // address of the first device namespace's range.
 SoakDevice RandomSoakDevice(std::mt19937& random, unsigned ordinal);
+
+// Stops a simulator and says what went wrong with it, if anything: a
+// simulator that ended on its own before it was stopped (a sanitizer report,
+// a crash) is a finding too. Empty when it was still serving.
+std::string StopSimulator(SimProcess& sim);
+
+// Adds a simulator's fate to an operation's outcome.
+void JudgeSimulator(SimProcess& sim, SoakOutcome* outcome);
 
 SoakOutcome SoakSearch(SoakContext& context);
 SoakOutcome SoakSetup(SoakContext& context);

@@ -1,3 +1,6 @@
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <cstdio>
 
 #include "tests/lab/LabSupport.h"
@@ -80,4 +83,21 @@ SoakDevice RandomSoakDevice(std::mt19937& random, unsigned ordinal) {
     device.port = static_cast<uint16_t>(1024 + random() % 60000);
     device.baud = static_cast<uint8_t>(random() % 8);
     return device;
+}
+
+std::string StopSimulator(SimProcess& sim) {
+    const int status = sim.Stop();
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) {
+        return "";
+    }
+    return "the simulator ended by itself (wait status " + std::to_string(status) +
+           "); its messages are above";
+}
+
+void JudgeSimulator(SimProcess& sim, SoakOutcome* outcome) {
+    const std::string problem = StopSimulator(sim);
+    if (!problem.empty()) {
+        outcome->asDocumented = false;
+        outcome->why += (outcome->why.empty() ? "" : "; ") + problem;
+    }
 }

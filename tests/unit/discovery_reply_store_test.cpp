@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,10 @@ struct StoreCase {
     long length;  // what the receive gave
     DiscoveryDatagramOutcome outcome;
 };
+
+void PrintTo(const StoreCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class StoreDiscoveryDatagramTest : public testing::TestWithParam<StoreCase> {};
 

@@ -23,6 +23,15 @@ constexpr unsigned kMostDevices = 6;
 constexpr int kInTimeDelayMs = 100;  // well inside the 0.4 s after each reply
 constexpr int kLateDelayMs = 3000;   // well after any search of the soak has ended
 constexpr unsigned kGarbageBurst = 30;
+constexpr int kNoiseIntervalMs = 40;
+constexpr int kNoiseForMs = 500;
+// A search ends a full 0.4 s wait after its last datagram, and its datagrams
+// (noise and garbage included) stop coming within 0.6 s; or after its first
+// wait, when nothing comes.
+constexpr long kLastDatagramMs = 600;
+constexpr long kReplyWaitMs = kReplyWaitMicroseconds / 1000;
+constexpr long kSearchBoundMs =
+    kSoakSearchFirstWaitSeconds * 1000L + kLastDatagramMs + kReplyWaitMs + kSoakSlackMs;
 
 // What a device fault does to a search: how many copies of which record it
 // leaves in the table.
@@ -134,8 +143,12 @@ SoakOutcome FullTable(SoakContext& context) {
         outcome.why = sim.failure();
         return outcome;
     }
-    const int result = DiscoverDevices(DeviceTable, kDeviceTableSize, kSoakSearchFirstWaitSeconds,
-                                       kSoakSearchTimeLimitMs);
+    int result = 0;
+    {
+        SoakTimer timer(&outcome, kSearchBoundMs);
+        result = DiscoverDevices(DeviceTable, kDeviceTableSize, kSoakSearchFirstWaitSeconds,
+                                 kSoakSearchTimeLimitMs);
+    }
     const unsigned expected = bySize ? 32 : kMaxDeviceRecords;
     const std::vector<Bytes> records = TableRecords();
     if (result != kDiscoverTableFull || DeviceTableCount(DeviceTable) != expected ||
@@ -175,7 +188,9 @@ SoakOutcome SoakSearch(SoakContext& context) {
     const bool noise = random() % 4 == 0;
     if (noise) {
         outcome.faults.push_back("noise from the simulator");
-        for (const char* argument : {"--noise-interval", "40", "--noise-for", "500"}) {
+        for (const std::string& argument :
+             {std::string("--noise-interval"), std::to_string(kNoiseIntervalMs),
+              std::string("--noise-for"), std::to_string(kNoiseForMs)}) {
             arguments.push_back(argument);
         }
     }
@@ -193,8 +208,12 @@ SoakOutcome SoakSearch(SoakContext& context) {
     if (garbage) {
         context.rogue.SendGarbage(kGarbageBurst);
     }
-    const int result = DiscoverDevices(DeviceTable, kDeviceTableSize, kSoakSearchFirstWaitSeconds,
-                                       kSoakSearchTimeLimitMs);
+    int result = 0;
+    {
+        SoakTimer timer(&outcome, kSearchBoundMs);
+        result = DiscoverDevices(DeviceTable, kDeviceTableSize, kSoakSearchFirstWaitSeconds,
+                                 kSoakSearchTimeLimitMs);
+    }
 
     std::vector<Bytes> stored = TableRecords();
     std::sort(stored.begin(), stored.end());

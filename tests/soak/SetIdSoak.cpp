@@ -135,7 +135,11 @@ SoakOutcome SoakSetId(SoakContext& context) {
         const auto& chosen = ways[random() % std::size(ways)];
         outcome.faults.push_back(chosen.name);
         SetHost(channel, chosen.address, chosen.port);
-        const int result = SetId(channel, id, chosen.connectMs, &detail, &opened);
+        int result = 0;
+        {
+            SoakTimer timer(&outcome, chosen.connectMs + kSoakReplyTimeoutMs + kSoakSlackMs);
+            result = SetId(channel, id, chosen.connectMs, &detail, &opened);
+        }
         const bool connectionWay = chosen.result == kTcpConnectFailed ||
                                    chosen.result == kTcpConnectTimeout ||
                                    chosen.result == kTcpBadAddress;
@@ -159,7 +163,11 @@ SoakOutcome SoakSetId(SoakContext& context) {
         return outcome;
     }
     SetHost(channel, device.IpText(), device.port);
-    const int result = SetId(channel, id, kSoakConnectMs, &detail, &opened);
+    int result = 0;
+    {
+        SoakTimer timer(&outcome, kSoakConnectMs + kSoakReplyTimeoutMs + kSoakSlackMs);
+        result = SetId(channel, id, kSoakConnectMs, &detail, &opened);
+    }
     outcome.why = opened ? Check(channel, result, fault.result, detail, fault.detail, id)
                          : "could not connect (" + std::to_string(result) + ")";
     outcome.asDocumented = outcome.why.empty();

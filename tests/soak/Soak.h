@@ -17,6 +17,23 @@ struct SoakOutcome {
     std::vector<std::string> faults;  // every fault met, one entry each
     bool asDocumented = true;
     std::string why;  // what differed, when it did
+    // How long the operation itself took, and the most it may take: its
+    // documented waits and limits, with room for a loaded machine.
+    long elapsedMs = 0;
+    long boundMs = 0;
+};
+
+// Times one operation into `outcome`.
+class SoakTimer {
+public:
+    SoakTimer(SoakOutcome* outcome, long boundMs);
+    ~SoakTimer();
+    SoakTimer(const SoakTimer&) = delete;
+    SoakTimer& operator=(const SoakTimer&) = delete;
+
+private:
+    SoakOutcome* outcome_;
+    long startMs_;
 };
 
 struct SoakContext {
@@ -77,3 +94,7 @@ constexpr uint32_t kSoakReplyTimeoutMs = 500;
 constexpr uint16_t kRogueResetPort = 5100;
 constexpr uint16_t kRogueClosePort = 5101;
 constexpr char kUnreachableAddress[] = "10.231.2.250";
+
+// What a loaded machine may add to an operation's own waits before the soak
+// calls it a hang.
+constexpr long kSoakSlackMs = 2000;

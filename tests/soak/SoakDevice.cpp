@@ -1,6 +1,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include "tests/lab/LabSupport.h"
@@ -100,4 +101,20 @@ void JudgeSimulator(SimProcess& sim, SoakOutcome* outcome) {
         outcome->asDocumented = false;
         outcome->why += (outcome->why.empty() ? "" : "; ") + problem;
     }
+}
+
+namespace {
+long NowMs() {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count());
+}
+}  // namespace
+
+SoakTimer::SoakTimer(SoakOutcome* outcome, long boundMs) : outcome_(outcome), startMs_(NowMs()) {
+    outcome_->boundMs = boundMs;
+}
+
+SoakTimer::~SoakTimer() {
+    outcome_->elapsedMs = NowMs() - startMs_;
 }

@@ -1,14 +1,16 @@
 // velquint_soak: searches, setups and Set IDs, for a given time, against
 // simulated devices that misbehave at random (see tests/soak/*Soak.cpp), in
 // the lab. After every operation it checks that the outcome is the
-// documented one for the fault it met and that no descriptor has leaked; at
-// the end, that resident memory has not grown. Prints what it did and exits
+// documented one for the fault it met, that it ended within its waits, and
+// that no descriptor has leaked; at the end, that resident memory has not
+// grown. Prints what it did and exits
 // non-zero on any finding.
 //
 //   velquint_soak [--seconds N] [--seed S]     (inside the lab: lab.sh runs it)
 //   velquint_soak --rogue TOOL_IP LISTEN_IP RESET_PORT CLOSE_PORT SEED
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -104,6 +106,7 @@ int main(int argc, char** argv) {
     unsigned descriptorLeaks = 0;
     Tally tally;
     std::map<std::string, unsigned> operations;
+    std::map<std::string, long> longestMs;
 
     const Clock::time_point end = Clock::now() + std::chrono::seconds(seconds);
     while (Clock::now() < end) {
@@ -126,6 +129,13 @@ int main(int argc, char** argv) {
             ++tally.faults[outcome.operation + ": " + fault];
         }
         const size_t descriptors = CountOpenDescriptors();
+        longestMs[outcome.operation] = std::max(longestMs[outcome.operation], outcome.elapsedMs);
+        if (outcome.elapsedMs > outcome.boundMs) {
+            outcome.asDocumented = false;
+            outcome.why += (outcome.why.empty() ? "" : "; ") + std::string("took ") +
+                           std::to_string(outcome.elapsedMs) + " ms, more than its " +
+                           std::to_string(outcome.boundMs) + " ms";
+        }
         if (!outcome.asDocumented || descriptors != descriptorsAtStart) {
             ++tally.mismatches;
             std::string faults;
@@ -154,6 +164,10 @@ int main(int argc, char** argv) {
     std::printf("\nsoak: %u operations in %ld s:", tally.operations, seconds);
     for (const auto& [name, count] : operations) {
         std::printf(" %u %s,", count, name.c_str());
+    }
+    std::printf("\nlongest:");
+    for (const auto& [name, ms] : longestMs) {
+        std::printf(" %s %ld ms,", name.c_str(), ms);
     }
     std::printf("\nfaults injected:\n");
     for (const auto& [name, count] : tally.faults) {

@@ -2,7 +2,8 @@
 # Writes the seed corpora of the fuzz targets (corpus/<target>/) from the
 # exact bytes that the unit and lab tests use. Run it again after changing a
 # target's input layout; the files are committed, beside the inputs of
-# findings that were fixed (which this script leaves alone).
+# findings that were fixed and a minimised corpus of longer runs (files named
+# by their SHA-1), which this script leaves alone.
 set -euo pipefail
 cd "$(dirname "$0")/corpus"
 

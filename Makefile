@@ -3,8 +3,19 @@
 #   make test   install what is missing, build, run the whole suite
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
+# The second build: clang with AddressSanitizer and UndefinedBehaviorSanitizer,
+# plus the fuzz targets. No benchmarks there: sanitizers spoil their figures.
+ASAN_DIR ?= build-asan
+FUZZ_SECONDS ?= 600
+SOAK_SECONDS ?= 600
+# Every program the sanitizer build runs, and every child it starts, stops at
+# the first report and fails its test.
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp
 
-.PHONY: all deps configure build run test demo bench bench-startup bench-search bench-setup bench-setid screenshot clean
+.PHONY: all deps configure build run test demo bench bench-startup bench-search bench-setup bench-setid screenshot clean \
+	configure-asan build-asan test-plain test-asan fuzz soak
 
 all: build
 
@@ -24,8 +35,34 @@ run:
 	@$(MAKE) --no-print-directory build
 	@$(BUILD_DIR)/app/velquint-tool
 
-test: build
+# The whole suite: the plain build, then the sanitizer build (which also
+# smoke-runs each fuzz target for 30 s).
+test: test-plain
+	@$(MAKE) --no-print-directory test-asan
+
+test-plain: build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+configure-asan: deps
+	@cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+		-DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DVELQUINT_SANITIZE=ON -DVELQUINT_FUZZ=ON \
+		-DVELQUINT_BUILD_BENCH=OFF >/dev/null
+
+build-asan: configure-asan
+	@cmake --build $(ASAN_DIR) -j $(JOBS)
+
+test-asan: build-asan
+	@$(SANITIZER_ENV) ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+# Searches, setups and Set IDs against misbehaving simulated devices for
+# SOAK_SECONDS (default 600), in a lab of network namespaces (needs root).
+soak: build
+	@VELQUINT_SIM=$(BUILD_DIR)/sim/velquint-sim ./tests/lab/lab.sh --devices 2 -- \
+		$(BUILD_DIR)/tests/soak/velquint_soak --seconds $(SOAK_SECONDS)
+
+# Each fuzz target for FUZZ_SECONDS (default 600), one after the other.
+fuzz: build-asan
+	@$(SANITIZER_ENV) ./tests/fuzz/fuzz-all.sh $(ASAN_DIR) $(FUZZ_SECONDS)
 
 # The tool against simulated devices in a lab of network namespaces, on the
 # current display; needs root and a local X display (scripts/demo.sh says why).
@@ -56,4 +93,4 @@ screenshot: build
 	@./scripts/screenshot.sh $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR)

@@ -14,6 +14,7 @@
 #include "discovery/BroadcastSend.h"
 #include "discovery/DeviceTable.h"
 #include "discovery/DiscoveryDatagram.h"
+#include "discovery/DiscoveryReplyStore.h"
 
 namespace {
 
@@ -118,14 +119,15 @@ int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds, int t
             break;
         }
         const ssize_t length = ReceiveDatagram(udp, datagram);
-        if (!IsDiscoveryReply(datagram, length)) {
-            continue;
+        switch (StoreDiscoveryDatagram(table, capacity, &writePosition, datagram, length)) {
+            case DiscoveryDatagramOutcome::Skipped:
+                continue;
+            case DiscoveryDatagramOutcome::TableFull:
+                return kDiscoverTableFull;
+            case DiscoveryDatagramOutcome::Stored:
+                waitMs = kReplyWaitMicroseconds / kMicrosecondsPerMillisecond;
+                break;
         }
-        if (!AppendDeviceRecord(table, capacity, &writePosition, datagram + kReplyRecordOffset,
-                                static_cast<size_t>(length) - kReplyRecordOffset)) {
-            return kDiscoverTableFull;
-        }
-        waitMs = kReplyWaitMicroseconds / kMicrosecondsPerMillisecond;
     }
     return static_cast<int>(DeviceTableCount(table));
 }

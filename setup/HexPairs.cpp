@@ -1,5 +1,6 @@
 #include "setup/HexPairs.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -30,7 +31,7 @@ int HexDigitValue(char c) {
 uint8_t ParseHexPairs(const char* text, uint8_t* out) {
     // The last group's separator is at the latest the terminating zero, so
     // no group reads past the text.
-    const size_t groups = (std::strlen(text) + 1) / kGroupWidth;
+    const size_t groups = std::min((std::strlen(text) + 1) / kGroupWidth, kMostHexPairs);
     for (size_t i = 0; i < groups; ++i) {
         const char* group = text + i * kGroupWidth;
         const int high = HexDigitValue(group[0]);

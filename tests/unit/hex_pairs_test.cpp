@@ -68,3 +68,19 @@ TEST(HexDigitValue, RefusesTheNeighboursOfTheDigitRanges) {
 }
 
 }  // namespace
+
+// The count is one byte: a text of more groups converts the first 255 and
+// says so, rather than wrapping to a count of 0 with 256 bytes written.
+TEST(ParseHexPairs, StopsAtTheLargestCount) {
+    std::string text;
+    for (int i = 0; i < 300; ++i) {
+        text += "A5.";
+    }
+    text.pop_back();  // 300 groups
+    std::vector<uint8_t> out(301, 0xEE);
+
+    EXPECT_EQ(ParseHexPairs(text.c_str(), out.data()), 255);
+    EXPECT_TRUE(std::all_of(out.begin(), out.begin() + 255, [](uint8_t b) { return b == 0xA5; }));
+    EXPECT_EQ(out[255], 0);
+    EXPECT_TRUE(std::all_of(out.begin() + 256, out.end(), [](uint8_t b) { return b == 0xEE; }));
+}

@@ -14,7 +14,7 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:chec
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp
 
-.PHONY: all deps configure build run test demo bench bench-startup bench-search bench-setup bench-setid screenshot clean \
+.PHONY: all deps configure build run test demo bench bench-code bench-startup bench-search bench-setup bench-setid screenshot clean \
 	configure-asan build-asan test-plain test-asan fuzz soak
 
 all: build
@@ -73,7 +73,13 @@ demo:
 # Search command against many simulated devices, and the time a setup takes
 # beyond the device's reply (both in the lab); Set ID's click-to-label time and
 # its wait for a silent device (on loopback).
-bench: bench-startup bench-search bench-setup bench-setid
+bench: bench-code bench-startup bench-search bench-setup bench-setid
+
+# The Google Benchmark executables: sort, frame build and parse, silent wait.
+bench-code: build
+	@$(BUILD_DIR)/bench/velquint_bench_sort_device_table
+	@$(BUILD_DIR)/bench/velquint_bench_channel_frames
+	@$(BUILD_DIR)/bench/velquint_bench_channel_silent_wait
 
 bench-startup: build
 	@./bench/startup.sh $(BUILD_DIR)

@@ -57,17 +57,31 @@ public:
     // The channel Set ID talks to a device through, for the whole run.
     COM_Class Channel;
 
-    // Search and the device list; the logic is in discovery/DeviceListView.
+    // The handlers. Each is a short method that runs its subsystem's logic
+    // inside RunGuarded, so no error escapes into Qt's event loop.
+    // Search and the device list (discovery/DeviceListView).
     void Button1Click();
     void ShowDeviceList();
     void ListView1SelectItem(QTreeWidgetItem* item, bool selected);
     void ListView1ColumnClick(int column);
+    // "Broadcast Setup" and "Connect Setup" (setup/SetupCommand).
+    void Button2Click();
+    void Button3Click();
+    // Set ID and its status countdown (idassign/SetIdPanel).
+    void Button4Click();
+    void Timer1Timer();
 
-private:
-    void WireSearchAndList();
+    // The exchange with the device that both setup buttons run, normally
+    // SendSetupRequest. It holds the window's thread until it ends, so tests
+    // wrap it to see the window as it is meanwhile.
+    std::function<int(const SetupRequest&)> SetupExchange;
+    // Keeps the window live while Channel waits for a device.
+    WindowChannelEvents ChannelWait{Channel};
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Ends a Set ID's wait, so that closing the window ends the program.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // A control that follows the bottom edge and keeps its centre at the same
@@ -82,32 +96,9 @@ private:
     void BuildZekGroup();
     void SetTabOrder();
     void PlaceControls(int clientWidth, int clientHeight);
+    void WireSearchAndList();
+    void WireSetup();
+    void WireSetId();
 
     std::array<BottomAnchored, 5> bottomAnchored_{};
-
-    // --- "Broadcast Setup" and "Connect Setup" (logic in setup/SetupCommand) ---
-public:
-    void Button2Click();
-    void Button3Click();
-    // The exchange with the device that both setup buttons run, normally
-    // SendSetupRequest. It holds the window's thread until it ends, so tests
-    // wrap it to see the window as it is meanwhile.
-    std::function<int(const SetupRequest&)> SetupExchange;
-
-private:
-    void WireSetup();
-
-    // --- Set ID and its status countdown (logic in idassign/SetIdPanel) ---
-public:
-    void Button4Click();
-    void Timer1Timer();
-    // Keeps the window live while Channel waits for a device.
-    WindowChannelEvents ChannelWait{Channel};
-
-protected:
-    // Ends a Set ID's wait, so that closing the window ends the program.
-    void closeEvent(QCloseEvent* event) override;
-
-private:
-    void WireSetId();
 };

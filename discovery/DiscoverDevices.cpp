@@ -36,9 +36,10 @@ private:
     int socket_;
 };
 
+// Rounded up: a wait must never end before its full period (rounding down
+// turned the 0.4 s wait into 399 ms).
 int MillisecondsLeft(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     return static_cast<int>(std::max<long long>(0, left.count()));
 }
 

@@ -16,13 +16,13 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "app/DeviceListView.h"
 #include "app/MainIcon.h"
+#include "app/SetIdPanel.h"
+#include "app/SetupCommand.h"
 #include "app/StandardErrorBox.h"
-#include "discovery/BaudRate.h"
-#include "discovery/DeviceListView.h"
-#include "idassign/SetIdPanel.h"
+#include "common/BaudRate.h"
 #include "setup/SendSetupRequest.h"
-#include "setup/SetupCommand.h"
 
 namespace {
 

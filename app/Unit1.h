@@ -7,9 +7,9 @@
 #include <functional>
 
 #include "app/AutoSizeLabel.h"
+#include "app/WindowChannelEvents.h"
 #include "channel/COM_Class.h"
 #include "discovery/SortDeviceTable.h"
-#include "idassign/WindowChannelEvents.h"
 #include "setup/SetupRequest.h"
 
 class QCloseEvent;
@@ -59,15 +59,15 @@ public:
 
     // The handlers. Each is a short method that runs its subsystem's logic
     // inside RunGuarded, so no error escapes into Qt's event loop.
-    // Search and the device list (discovery/DeviceListView).
+    // Search and the device list (DeviceListView).
     void Button1Click();
     void ShowDeviceList();
     void ListView1SelectItem(QTreeWidgetItem* item, bool selected);
     void ListView1ColumnClick(int column);
-    // "Broadcast Setup" and "Connect Setup" (setup/SetupCommand).
+    // "Broadcast Setup" and "Connect Setup" (SetupCommand).
     void Button2Click();
     void Button3Click();
-    // Set ID and its status countdown (idassign/SetIdPanel).
+    // Set ID and its status countdown (SetIdPanel).
     void Button4Click();
     void Timer1Timer();
 

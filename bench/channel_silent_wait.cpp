@@ -13,6 +13,7 @@
 
 #include "channel/COM_Class.h"
 #include "channel/Tick.h"
+#include "idassign/DeviceId.h"
 
 namespace {
 constexpr uint32_t kSetIdTimeoutMs = 3000;
@@ -51,7 +52,7 @@ int main() {
     rusage after{};
     getrusage(RUSAGE_SELF, &before);
     const uint64_t start = TickMs();
-    const int result = channel.Transact(1, 2, 90, 1, &id, kSetIdTimeoutMs, nullptr);
+    const int result = TransactDeviceId(channel, id, nullptr, kSetIdTimeoutMs);
     const uint64_t elapsed = TickMs() - start;
     getrusage(RUSAGE_SELF, &after);
     channel.Close();

@@ -42,12 +42,12 @@
 
 #include "app/MessageBox.h"
 #include "app/Unit1.h"
+#include "common/DatagramHeader.h"
 #include "discovery/DiscoverDevices.h"
 #include "tests/lab/LabSupport.h"
 
 namespace {
 
-constexpr uint16_t kDiscoveryPort = 3195;
 constexpr char kLabInterface[] = "lab0";
 constexpr int kCaptureTimeoutMs = 50;
 constexpr double kReplyWaitMs = kReplyWaitMicroseconds / 1000.0;
@@ -128,7 +128,7 @@ private:
             }
             udphdr udp;
             std::memcpy(&udp, packet + ipLength, sizeof udp);
-            if (ntohs(udp.dest) != kDiscoveryPort) {
+            if (ntohs(udp.dest) != kDeviceUdpPort) {
                 continue;
             }
             for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {

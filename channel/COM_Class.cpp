@@ -35,17 +35,7 @@ COM_Class::COM_Class() {
 }
 
 COM_Class::~COM_Class() {
-    // Serial port, HID device, then socket: the order in which a channel that
-    // is torn down with the window lets go of its devices.
-    if (SerialOpen) {
-        kSerialTransport.close(*this);
-    }
-    if (HidOpen) {
-        kHidTransport.close(*this);
-    }
-    if (SocketOpen) {
-        kTcpTransport.close(*this);
-    }
+    Close();
 }
 
 int COM_Class::Open(uint32_t timeoutMs) {
@@ -62,6 +52,8 @@ int COM_Class::Open(uint32_t timeoutMs) {
     return transport->open(*this, timeoutMs);
 }
 
+// The one place that knows the order in which a channel lets go: serial port,
+// then socket, then HID device.
 void COM_Class::Close() {
     if (SerialOpen) {
         kSerialTransport.close(*this);

@@ -4,24 +4,25 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/AddressText.h"
+
 class ChannelEvents;
 class HidReportDevice;
 
 // Codes held in COM_Class::Kind. Any other value makes Open and Transact
 // fail with kChannelWrongKind.
 namespace TransportKind {
-constexpr uint8_t Serial = 1;  // a serial port; the default after construction
-constexpr uint8_t Tcp = 2;     // a TCP connection to HostAddress:HostPort
-constexpr uint8_t Hid = 3;     // the first USB HID device matching VendorId/ProductId
+constexpr uint8_t Serial = 1;       // a serial port; the default after construction
+constexpr uint8_t Tcp = 2;          // a TCP connection to HostAddress:HostPort
+constexpr uint8_t Hid = 3;          // the first USB HID device matching VendorId/ProductId
 constexpr uint8_t NoTransport = 4;  // Open succeeds and opens nothing
 }  // namespace TransportKind
 
 // Sizes that are limits of the frame format.
-constexpr std::size_t kPortNameSize = 12;        // zero-terminated
-constexpr std::size_t kHostAddressSize = 20;     // zero-terminated, at most 19 characters
-constexpr std::size_t kMaxReplyData = 12000;     // data bytes of one reply
-constexpr std::size_t kRequestFrameSize = 4100;  // one whole request frame
-constexpr std::size_t kSerialSettingsSize = 128; // room for the platform's line settings record
+constexpr std::size_t kPortNameSize = 12;         // zero-terminated
+constexpr std::size_t kMaxReplyData = 12000;      // data bytes of one reply
+constexpr std::size_t kRequestFrameSize = 4100;   // one whole request frame
+constexpr std::size_t kSerialSettingsSize = 128;  // room for the platform's line settings record
 
 // The device channel: one TCP connection, serial port or HID device to one
 // device, and framed request/reply transactions over it. Every operation runs
@@ -56,8 +57,8 @@ public:
 
     char PortName[kPortNameSize] = {};
     uint32_t BaudRate = 0;
-    char HostAddress[kHostAddressSize] = {};
-    uint16_t HostPort = 0;  // host byte order
+    char HostAddress[kAddressTextFieldSize] = {};  // dotted IPv4 text
+    uint16_t HostPort = 0;                         // host byte order
     uint8_t ReplyData[kMaxReplyData + 1] = {};
     uint8_t Kind = 0;
     uint32_t ReplyLength = 0;

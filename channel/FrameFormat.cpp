@@ -1,6 +1,6 @@
 #include "channel/FrameFormat.h"
 
-#include "channel/LittleEndian.h"
+#include "common/ByteOrder.h"
 
 namespace {
 constexpr FrameMarkers kMarkerTable[kMarkerRowCount] = {

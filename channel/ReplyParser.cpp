@@ -3,7 +3,7 @@
 #include "channel/COM_Class.h"
 #include "channel/ChannelResult.h"
 #include "channel/Crc16Arc.h"
-#include "channel/LittleEndian.h"
+#include "common/ByteOrder.h"
 
 namespace {
 constexpr uint8_t kAddressSize = 4;

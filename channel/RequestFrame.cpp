@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "channel/Crc16Arc.h"
-#include "channel/LittleEndian.h"
 #include "channel/PayloadCipher.h"
+#include "common/ByteOrder.h"
 
 std::size_t BuildRequestFrame(uint8_t* frame, const FrameMarkers& markers,
                               const RequestFields& fields, Rc4* cipher) {

@@ -9,8 +9,19 @@ uint64_t TickMs();
 
 // The channel's time-out rule: the elapsed time is the absolute difference of
 // the two readings, and the limit is passed only when it is strictly greater.
+inline uint64_t ElapsedMs(uint64_t referenceTick, uint64_t nowTick) {
+    return nowTick >= referenceTick ? nowTick - referenceTick : referenceTick - nowTick;
+}
+
 inline bool TimeoutPassed(uint64_t referenceTick, uint64_t nowTick, uint32_t limitMs) {
-    const uint64_t elapsed =
-        nowTick >= referenceTick ? nowTick - referenceTick : referenceTick - nowTick;
-    return elapsed > limitMs;
+    return ElapsedMs(referenceTick, nowTick) > limitMs;
+}
+
+// How long a wait may last before TimeoutPassed can turn true: one
+// millisecond beyond the limit, since the limit itself is not yet passed;
+// 0 once it has passed.
+inline uint32_t MsUntilTimeout(uint64_t referenceTick, uint64_t nowTick, uint32_t limitMs) {
+    const uint64_t elapsed = ElapsedMs(referenceTick, nowTick);
+    const uint64_t left = elapsed > limitMs ? 0 : uint64_t{limitMs} - elapsed + 1;
+    return left > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(left);
 }

@@ -54,7 +54,7 @@ int COM_Class::Transact(uint32_t address, uint8_t function, uint8_t command, uin
         return sent;
     }
     ReplyParser parser(*this);
-    const int received = transport->receive(*this, parser, timeoutMs);
+    const int received = ReceiveReply(*this, *transport, parser, timeoutMs);
     if (received < 0) {
         return received;
     }

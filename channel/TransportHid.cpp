@@ -10,20 +10,11 @@
 #include <utility>
 
 #include "channel/COM_Class.h"
-#include "channel/ReplyParser.h"
-#include "channel/Tick.h"
 #include "channel/Transport.h"
 
 namespace {
 
 HidBackend* installedBackend = nullptr;
-
-// Milliseconds until TimeoutPassed(reference, now, limit) turns true.
-uint32_t RemainingMs(uint64_t referenceTick, uint64_t nowTick, uint32_t limitMs) {
-    const uint64_t elapsed = nowTick >= referenceTick ? nowTick - referenceTick : 0;
-    const uint64_t remaining = elapsed > limitMs ? 0 : uint64_t{limitMs} - elapsed + 1;
-    return remaining > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(remaining);
-}
 
 int HidOpenDevice(COM_Class& channel, uint32_t /*timeoutMs*/) {
     HidBackend& backend = CurrentHidBackend();
@@ -72,43 +63,27 @@ int HidSend(COM_Class& channel, const uint8_t* frame, uint32_t length, uint32_t 
     return 0;
 }
 
-int HidReceive(COM_Class& channel, ReplyParser& parser, uint32_t timeoutMs) {
+// One input report, waiting for it at most `waitMs`; its payload bytes.
+int HidRead(COM_Class& channel, uint8_t* buffer, std::size_t room, uint32_t waitMs) {
     if (!channel.HidHandle) {
         return kHidReadFailed;
     }
-    uint8_t report[kHidReportSize];
-    uint64_t reference = TickMs();
-    for (;;) {
-        // Waiting longer than the time-out has left would only delay the
-        // verdict, so each read waits for what remains of it.
-        std::memset(report, 0, sizeof report);
-        std::size_t received = 0;
-        const HidIoResult result = channel.HidHandle->ReadReport(
-            report, &received, RemainingMs(reference, TickMs(), timeoutMs));
-        // A device that fails a read (most often one that was unplugged)
-        // fails every later read at once too: end here rather than spin on
-        // it until the time-out and report it as one.
-        if (result == HidIoResult::Failed) {
-            return kHidReadFailed;
-        }
-        const std::size_t payload =
-            result == HidIoResult::Ok ? InputReportPayload(report, received) : 0;
-        if (payload > 0) {
-            reference = TickMs();
-            for (std::size_t i = 0; i < payload; ++i) {
-                const int parsed = parser.Feed(report[kHidPayloadOffset + i]);
-                if (parsed != 0) {
-                    return parsed;
-                }
-                if (parser.InsideFrame()) {
-                    reference = TickMs();
-                }
-            }
-        }
-        if (TimeoutPassed(reference, TickMs(), timeoutMs)) {
-            return kHidTimedOut;
-        }
+    uint8_t report[kHidReportSize] = {};
+    std::size_t received = 0;
+    const HidIoResult result = channel.HidHandle->ReadReport(report, &received, waitMs);
+    // A device that fails a read (most often one that was unplugged) fails
+    // every later read at once too: end here rather than spin on it until
+    // the time-out and report it as one.
+    if (result == HidIoResult::Failed) {
+        return kHidReadFailed;
     }
+    if (result != HidIoResult::Ok) {
+        return 0;
+    }
+    std::size_t payload = InputReportPayload(report, received);
+    payload = payload < room ? payload : room;
+    std::memcpy(buffer, report + kHidPayloadOffset, payload);
+    return static_cast<int>(payload);
 }
 
 }  // namespace
@@ -144,5 +119,5 @@ HidBackend* SetHidBackend(HidBackend* backend) {
 }
 
 const TransportOps kHidTransport = {
-    HidOpenDevice, HidCloseDevice, nullptr, HidSend, HidReceive,
+    HidOpenDevice, HidCloseDevice, nullptr, HidSend, HidRead, true,
 };

@@ -3,13 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// The HID transport's result codes stand with the channel's others.
+#include "channel/ChannelResult.h"
 #include "channel/HidReportDevice.h"
-
-// Result codes of the HID transport.
-constexpr int kHidSendFailed = -1;   // send: wrong kind, no device, write error or write time-out
-constexpr int kHidTimedOut = -10;    // receive: no complete reply within the time-out
-constexpr int kHidReadFailed = -17;  // receive: the device failed a read or went away
-constexpr int kHidNoDevice = -28;    // open: no present device with VendorId and ProductId
 
 // Report layout, both directions.
 constexpr std::size_t kHidReportIdOffset = 0;

@@ -15,8 +15,7 @@
 #include <cstring>
 
 #include "channel/COM_Class.h"
-#include "channel/ReplyParser.h"
-#include "channel/Tick.h"
+#include "channel/ChannelResult.h"
 #include "channel/Transport.h"
 
 static_assert(sizeof(termios) <= kSerialSettingsSize,
@@ -133,13 +132,6 @@ bool BytesWaiting(int fd, int* waiting) {
     return ioctl(fd, FIONREAD, waiting) == 0 && *waiting >= 0;
 }
 
-// Milliseconds until TimeoutPassed(reference, now, limit) turns true.
-int RemainingMs(uint64_t referenceTick, uint64_t nowTick, uint32_t limitMs) {
-    const uint64_t elapsed = nowTick >= referenceTick ? nowTick - referenceTick : 0;
-    const uint64_t remaining = elapsed > limitMs ? 0 : uint64_t{limitMs} - elapsed + 1;
-    return remaining > INT_MAX ? INT_MAX : static_cast<int>(remaining);
-}
-
 int SerialOpenPort(COM_Class& channel, uint32_t /*timeoutMs*/) {
     std::string path;
     if (!SerialDevicePath(channel.PortName, sizeof channel.PortName, &path)) {
@@ -235,55 +227,47 @@ int SerialSend(COM_Class& channel, const uint8_t* frame, uint32_t length, uint32
     return 0;
 }
 
-// Reads what the port reports waiting and feeds it to the parser. Where the
-// loop would otherwise spin on the waiting count until the time-out, it
-// sleeps in poll() until a byte arrives or the time-out is due.
-int SerialReceive(COM_Class& channel, ReplyParser& parser, uint32_t timeoutMs) {
+// Sleeps in poll() until a byte arrives or `waitMs` pass, rather than spin
+// on the waiting count. False when the port can no longer be waited on.
+bool AwaitByte(int fd, uint32_t waitMs) {
+    pollfd readable{fd, POLLIN, 0};
+    const int ready = poll(&readable, 1, waitMs > INT_MAX ? INT_MAX : static_cast<int>(waitMs));
+    if (ready < 0 && errno != EINTR) {
+        return false;
+    }
+    if (ready > 0 && (readable.revents & POLLNVAL)) {
+        return false;
+    }
+    if (ready > 0 && (readable.revents & (POLLHUP | POLLERR)) && !(readable.revents & POLLIN)) {
+        poll(nullptr, 0, kHangupPauseMs);
+    }
+    return true;
+}
+
+// Takes exactly what the port reports waiting, after waiting for it when
+// nothing is.
+int SerialRead(COM_Class& channel, uint8_t* buffer, std::size_t room, uint32_t waitMs) {
     const int fd = channel.SerialHandle;
-    uint8_t buffer[kSerialMaxWaiting];
-    uint64_t reference = TickMs();
-    for (;;) {
-        int waiting = 0;
+    int waiting = 0;
+    if (!BytesWaiting(fd, &waiting)) {
+        return kSerialReadFailed;
+    }
+    if (waiting == 0) {
+        if (!AwaitByte(fd, waitMs)) {
+            return kSerialReadFailed;
+        }
         if (!BytesWaiting(fd, &waiting)) {
             return kSerialReadFailed;
         }
-        if (waiting > 0) {
-            if (static_cast<std::size_t>(waiting) > kSerialMaxWaiting) {
-                return kSerialTooMuchWaiting;
-            }
-            if (!ReadWaiting(fd, buffer, static_cast<std::size_t>(waiting))) {
-                return kSerialReadFailed;
-            }
-            reference = TickMs();
-            for (int i = 0; i < waiting; ++i) {
-                const int result = parser.Feed(buffer[i]);
-                if (result != 0) {
-                    return result;
-                }
-                if (parser.InsideFrame()) {
-                    reference = TickMs();
-                }
-            }
-        }
-        const uint64_t now = TickMs();
-        if (TimeoutPassed(reference, now, timeoutMs)) {
-            return kSerialTimedOut;
-        }
-        if (waiting == 0) {
-            pollfd readable{fd, POLLIN, 0};
-            const int ready = poll(&readable, 1, RemainingMs(reference, now, timeoutMs));
-            if (ready < 0 && errno != EINTR) {
-                return kSerialReadFailed;
-            }
-            if (ready > 0 && (readable.revents & POLLNVAL)) {
-                return kSerialReadFailed;
-            }
-            if (ready > 0 && (readable.revents & (POLLHUP | POLLERR)) &&
-                !(readable.revents & POLLIN)) {
-                poll(nullptr, 0, kHangupPauseMs);
-            }
-        }
     }
+    if (static_cast<std::size_t>(waiting) > kSerialMaxWaiting ||
+        static_cast<std::size_t>(waiting) > room) {
+        return kSerialTooMuchWaiting;
+    }
+    if (waiting > 0 && !ReadWaiting(fd, buffer, static_cast<std::size_t>(waiting))) {
+        return kSerialReadFailed;
+    }
+    return waiting;
 }
 
 }  // namespace
@@ -318,11 +302,6 @@ bool SerialDevicePath(const char* portName, std::size_t fieldSize, std::string* 
     return true;
 }
 
-bool SerialRateSupported(uint32_t rate) {
-    speed_t code = B0;
-    return LineRateCode(rate, &code);
-}
-
 const TransportOps kSerialTransport = {
-    SerialOpenPort, SerialClosePort, SerialDrain, SerialSend, SerialReceive,
+    SerialOpenPort, SerialClosePort, SerialDrain, SerialSend, SerialRead, true,
 };

@@ -15,9 +15,9 @@
 #include "channel/COM_Class.h"
 #include "channel/ChannelEvents.h"
 #include "channel/ChannelResult.h"
-#include "channel/ReplyParser.h"
 #include "channel/Tick.h"
 #include "channel/Transport.h"
+#include "common/ScopeExit.h"
 
 namespace {
 
@@ -31,17 +31,6 @@ int ClampToInt(uint64_t ms) {
     return ms > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(ms);
 }
 
-uint64_t Elapsed(uint64_t reference, uint64_t now) {
-    return now >= reference ? now - reference : reference - now;
-}
-
-// How long to wait before the channel's time-out rule can strike: the limit
-// is passed only once the elapsed time is strictly greater.
-uint64_t MsUntilTimeout(uint64_t reference, uint64_t now, uint32_t limitMs) {
-    const uint64_t elapsed = Elapsed(reference, now);
-    return elapsed > limitMs ? 0 : limitMs - elapsed + 1;
-}
-
 bool WouldBlock(int error) {
     return error == EAGAIN || error == EWOULDBLOCK;
 }
@@ -49,8 +38,8 @@ bool WouldBlock(int error) {
 // Only an address in four decimal parts is taken: no name lookup, and
 // nothing that does not fit the field is cut to fit. The all-ones address
 // stays refused, as the classic conversion returns it for failure.
-bool ParseHostAddress(const char (&text)[kHostAddressSize], in_addr* address) {
-    if (std::memchr(text, '\0', kHostAddressSize) == nullptr) {
+bool ParseHostAddress(const char (&text)[kAddressTextFieldSize], in_addr* address) {
+    if (std::memchr(text, '\0', kAddressTextFieldSize) == nullptr) {
         return false;
     }
     if (inet_pton(AF_INET, text, address) != 1) {
@@ -64,7 +53,7 @@ int AwaitConnect(int fd, uint32_t timeoutMs) {
     const uint64_t start = TickMs();
     pollfd watch{};
     for (;;) {
-        const uint64_t elapsed = Elapsed(start, TickMs());
+        const uint64_t elapsed = ElapsedMs(start, TickMs());
         const uint64_t remaining = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
         watch = pollfd{fd, POLLOUT, 0};
         const int ready = poll(&watch, 1, ClampToInt(remaining));
@@ -101,9 +90,10 @@ int OpenTcp(COM_Class& channel, uint32_t timeoutMs) {
     if (fd < 0) {
         return kTcpNoSocket;
     }
+    // Every failing step lets go of the socket; a connected one is kept.
+    ScopeExit closeSocket([fd] { close(fd); });
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
-        close(fd);
         return kTcpNonBlocking;
     }
 
@@ -115,14 +105,13 @@ int OpenTcp(COM_Class& channel, uint32_t timeoutMs) {
     // the wait to find, so it is taken as the failed attempt it is.
     if (connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) != 0 &&
         errno != EINPROGRESS && errno != EINTR) {
-        close(fd);
         return kTcpConnectFailed;
     }
     const int connected = AwaitConnect(fd, timeoutMs);
     if (connected != kChannelOk) {
-        close(fd);
         return connected;
     }
+    closeSocket.Release();
     channel.Socket = fd;
     channel.SocketOpen = 1;
     return kChannelOk;
@@ -208,9 +197,12 @@ int SendTcp(COM_Class& channel, const uint8_t* frame, uint32_t length, uint32_t 
     return kChannelOk;
 }
 
-int ReceiveTcp(COM_Class& channel, ReplyParser& parser, uint32_t timeoutMs) {
-    uint8_t buffer[kReceiveChunk];
-    uint64_t reference = TickMs();
+// A receive that finds nothing waits for the socket, keeping the window live
+// meanwhile, and then looks again: what arrived while a long handler ran
+// inside the wait is taken before the time-out is tested.
+int ReadTcp(COM_Class& channel, uint8_t* buffer, std::size_t room, uint32_t waitMs) {
+    const std::size_t chunk = room < kReceiveChunk ? room : kReceiveChunk;
+    bool waited = false;
     for (;;) {
         RunQueuedEvents(channel);
         // A handler that ran meanwhile may have closed the channel; its
@@ -218,41 +210,27 @@ int ReceiveTcp(COM_Class& channel, ReplyParser& parser, uint32_t timeoutMs) {
         if (!channel.SocketOpen) {
             return kSocketError;
         }
-        const ssize_t received = recv(channel.Socket, buffer, sizeof(buffer), MSG_DONTWAIT);
+        const ssize_t received = recv(channel.Socket, buffer, chunk, MSG_DONTWAIT);
+        if (received > 0) {
+            return static_cast<int>(received);
+        }
         if (received == 0) {
             return kPeerClosed;
         }
-        if (received < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (!WouldBlock(errno)) {
-                return kSocketError;
-            }
-            // Time runs out only while nothing is waiting to be read.
-            const uint64_t now = TickMs();
-            if (TimeoutPassed(reference, now, timeoutMs)) {
-                return kReceiveTimeout;
-            }
-            WaitReadable(channel, MsUntilTimeout(reference, now, timeoutMs));
+        if (errno == EINTR) {
             continue;
         }
-        for (ssize_t n = 0; n < received; ++n) {
-            const int result = parser.Feed(buffer[n]);
-            if (result != 0) {
-                return result;
-            }
+        if (!WouldBlock(errno)) {
+            return kSocketError;
         }
-        // Progress inside a frame restarts the clock; bytes skipped while
-        // looking for a start marker do not. A whole read is handled at one
-        // moment, and a parser never leaves a frame without finishing, so one
-        // reading after the batch is the same as one after every byte.
-        if (parser.InsideFrame()) {
-            reference = TickMs();
+        if (waited) {
+            return 0;
         }
+        WaitReadable(channel, waitMs);
+        waited = true;
     }
 }
 
 }  // namespace
 
-const TransportOps kTcpTransport = {OpenTcp, CloseTcp, DrainTcp, SendTcp, ReceiveTcp};
+const TransportOps kTcpTransport = {OpenTcp, CloseTcp, DrainTcp, SendTcp, ReadTcp, false};

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "discovery/BaudRate.h"
+#include "common/BaudRate.h"
 #include "discovery/DeviceTable.h"
 #include "discovery/DiscoverDevices.h"
 #include "discovery/TextFormats.h"

@@ -1,6 +1,6 @@
 #include "discovery/DeviceRecord.h"
 
-#include "discovery/BigEndian.h"
+#include "common/ByteOrder.h"
 
 bool RecordHolds(const DeviceRecordView& record, size_t offset, size_t width) {
     return record.bytes != nullptr && offset <= record.length && width <= record.length - offset;

@@ -11,7 +11,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "discovery/BroadcastSend.h"
+#include "common/BroadcastSend.h"
+#include "common/ScopeExit.h"
 #include "discovery/DeviceTable.h"
 #include "discovery/DiscoveryDatagram.h"
 #include "discovery/DiscoveryReplyStore.h"
@@ -23,18 +24,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kMicrosecondsPerMillisecond = 1000;
 constexpr int kMillisecondsPerSecond = 1000;
 constexpr int kSocketOptionOn = 1;
-
-// Closes the search's socket on every way out.
-class SocketCloser {
-public:
-    explicit SocketCloser(int socket) : socket_(socket) {}
-    ~SocketCloser() { close(socket_); }
-    SocketCloser(const SocketCloser&) = delete;
-    SocketCloser& operator=(const SocketCloser&) = delete;
-
-private:
-    int socket_;
-};
 
 // Rounded up: a wait must never end before its full period (rounding down
 // turned the 0.4 s wait into 399 ms).
@@ -80,12 +69,12 @@ int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds, int t
     if (udp < 0) {
         return kDiscoverSocketFailed;
     }
-    SocketCloser closer(udp);
+    const ScopeExit closeSocket([udp] { close(udp); });
 
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = htons(kDiscoveryPort);
+    local.sin_port = htons(kDeviceUdpPort);
 
     if (setsockopt(udp, SOL_SOCKET, SO_BROADCAST, &kSocketOptionOn, sizeof kSocketOptionOn) != 0) {
         return kDiscoverBroadcastOptionFailed;
@@ -103,7 +92,7 @@ int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds, int t
 
     uint8_t request[kDiscoveryRequestLength];
     BuildDiscoveryRequest(request);
-    if (SendBroadcastDatagram(udp, request, sizeof request, kDiscoveryPort, 0) < 0) {
+    if (SendBroadcastDatagram(udp, request, sizeof request, kDeviceUdpPort, 0) < 0) {
         return kDiscoverSendFailed;
     }
 

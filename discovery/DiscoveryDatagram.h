@@ -5,18 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// The discovery request and reply. Both open with a seven-byte ASCII
-// identifier (no terminator on the wire) and a command code; the setup
-// exchange shares this header and the port.
-constexpr uint16_t kDiscoveryPort = 3195;
+#include "common/DatagramHeader.h"
 
-constexpr size_t kIdentifierLength = 7;
-constexpr char kRequestIdentifier[kIdentifierLength + 1] = "KVM47JS";
-constexpr char kReplyIdentifier[kIdentifierLength + 1] = "KVM47JR";
-constexpr size_t kIdentifierOffset = 0;
-constexpr size_t kCommandCodeOffset = 7;
-constexpr size_t kDatagramHeaderLength = 8;
-
+// The discovery request and reply, behind the header that setup datagrams
+// share.
 constexpr uint8_t kSearchCommand = 1;
 
 constexpr size_t kDiscoveryRequestLength = 8;

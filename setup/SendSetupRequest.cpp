@@ -10,7 +10,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "discovery/BroadcastSend.h"
+#include "common/BroadcastSend.h"
+#include "common/ScopeExit.h"
 
 namespace {
 
@@ -19,23 +20,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kOptionOn = 1;
 constexpr long kMicrosecondsPerMillisecond = 1000;
 constexpr long kMillisecondsPerSecond = 1000;
-
-// Closes the setup socket on every way out.
-class SocketGuard {
-public:
-    explicit SocketGuard(int fd) : fd_(fd) {}
-    ~SocketGuard() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    SocketGuard(const SocketGuard&) = delete;
-    SocketGuard& operator=(const SocketGuard&) = delete;
-    int fd() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 bool SetOption(int fd, int option) {
     return setsockopt(fd, SOL_SOCKET, option, &kOptionOn, sizeof kOptionOn) == 0;
@@ -46,9 +30,10 @@ bool SetOption(int fd, int option) {
 bool SendDatagram(int fd, const uint8_t (&datagram)[kSetupDatagramLength], bool broadcast,
                   const sockaddr_in& destination) {
     const ssize_t sent =
-        broadcast ? SendBroadcastDatagram(fd, datagram, sizeof datagram, kSetupPort, MSG_DONTROUTE)
-                  : sendto(fd, datagram, sizeof datagram, MSG_DONTROUTE,
-                           reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+        broadcast
+            ? SendBroadcastDatagram(fd, datagram, sizeof datagram, kDeviceUdpPort, MSG_DONTROUTE)
+            : sendto(fd, datagram, sizeof datagram, MSG_DONTROUTE,
+                     reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
     return sent == static_cast<ssize_t>(sizeof datagram);
 }
 
@@ -102,11 +87,11 @@ int AwaitConfirmation(int fd, const SetupRequest& request, Clock::time_point dea
 }  // namespace
 
 int SendSetupRequest(const SetupRequest& request, uint32_t overallCapMs) {
-    SocketGuard socketGuard(socket(AF_INET, SOCK_DGRAM, 0));
-    const int fd = socketGuard.fd();
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return kSetupSocketFailed;
     }
+    const ScopeExit closeSocket([fd] { close(fd); });
 
     const bool broadcast = request.Broadcast != 0;
     if (broadcast) {
@@ -122,24 +107,24 @@ int SendSetupRequest(const SetupRequest& request, uint32_t overallCapMs) {
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = htons(kSetupPort);
+    local.sin_port = htons(kDeviceUdpPort);
     if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         return kSetupBindFailed;
     }
 
     sockaddr_in destination{};
     destination.sin_family = AF_INET;
-    destination.sin_port = htons(kSetupPort);
+    destination.sin_port = htons(kDeviceUdpPort);
     if (broadcast) {
         destination.sin_addr.s_addr = htonl(INADDR_BROADCAST);
     } else {
         // inet_addr gives all ones for a text it cannot read; a direct setup
         // must not turn into a broadcast because of that.
         uint32_t current = 0;
-        if (!AddressFieldTerminated(request.CurrentIp)) {
+        if (!AddressTextTerminated(request.CurrentIp)) {
             return kSetupAddressTextUnterminated;
         }
-        if (!ConvertSetupAddress(request.CurrentIp, current)) {
+        if (!ConvertAddressText(request.CurrentIp, current)) {
             return kSetupCurrentIpRefused;
         }
         destination.sin_addr.s_addr = htonl(current);
@@ -147,7 +132,7 @@ int SendSetupRequest(const SetupRequest& request, uint32_t overallCapMs) {
 
     uint8_t datagram[kSetupDatagramLength];
     for (const auto* field : {&request.NewIp, &request.NewMask, &request.NewGateway}) {
-        if (!AddressFieldTerminated(*field)) {
+        if (!AddressTextTerminated(*field)) {
             return kSetupAddressTextUnterminated;
         }
     }

@@ -20,9 +20,6 @@ constexpr int kSetupWaitFailed = -11;               // the readiness wait itself
 constexpr int kSetupWaitCapReached = -12;           // only non-matching datagrams until the cap
 constexpr int kSetupAddressTextUnterminated = -13;  // an address field lacks its zero byte
 
-// UDP port of the setup exchange, local and remote (the discovery port).
-constexpr uint16_t kSetupPort = 3195;
-
 // However many non-matching datagrams keep arriving, the reply wait ends this
 // long after the send: a chatty neighbour on port 3195 must not hang the
 // window for ever.

@@ -3,13 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/DatagramHeader.h"
 #include "setup/SetupRequest.h"
 
 // The setup datagram (tool to device), 29 bytes.
 constexpr size_t kSetupDatagramLength = 29;
-constexpr size_t kSetupIdentifierOffset = 0;
-constexpr size_t kSetupIdentifierLength = 7;
-constexpr size_t kSetupCommandOffset = 7;
 constexpr size_t kSetupMacOffset = 8;
 // The addresses follow the MAC at once: unlike the discovery reply there are
 // no version bytes in between.
@@ -22,28 +20,17 @@ constexpr size_t kSetupBaudCodeOffset = 28;
 
 // The reply (device to tool): only its first 14 bytes are examined.
 constexpr size_t kSetupReplyMinLength = 14;
-constexpr size_t kSetupReplyIdentifierOffset = 0;
-constexpr size_t kSetupReplyCommandOffset = 7;
 constexpr size_t kSetupReplyMacOffset = 8;
 constexpr uint8_t kSetupReplyConfirmed = 2;
 constexpr uint8_t kSetupReplyConfirmedAlternative = 3;
 // Replies are read into a buffer of this size; anything longer is refused.
 constexpr size_t kSetupReplyBufferSize = 256;
 
-extern const char kSetupRequestIdentifier[kSetupIdentifierLength + 1];  // "KVM47JS"
-extern const char kSetupReplyIdentifier[kSetupIdentifierLength + 1];    // "KVM47JR"
-
 // Results of BuildSetupDatagram (also returned by SendSetupRequest).
 constexpr int kSetupDatagramBuilt = 0;
 constexpr int kSetupNewIpRefused = -5;       // NewIp is no dotted address, or all ones
 constexpr int kSetupNewMaskRefused = -6;     // NewMask is no dotted address, or all ones
 constexpr int kSetupNewGatewayRefused = -7;  // NewGateway is no dotted address, or all ones
-
-// Converts a dotted address text the way the setup exchange does (inet_addr).
-// Its failure value is the all-ones address, so 255.255.255.255 is refused as
-// well as malformed text. On success `hostOrder` holds the address with the
-// first number in the most significant byte.
-bool ConvertSetupAddress(const char (&text)[kSetupAddressFieldSize], uint32_t& hostOrder);
 
 // Fills `datagram` from `request`. The three address texts are converted in
 // the order NewIp, NewMask, NewGateway; the first refusal is returned and the

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "discovery/BaudRate.h"
+#include "common/BaudRate.h"
 #include "discovery/DeviceListRows.h"
 #include "discovery/DeviceTable.h"
 #include "discovery/DiscoveryDatagram.h"

@@ -24,6 +24,7 @@
 #include "channel/FrameFormat.h"
 #include "channel/HidReportDevice.h"
 #include "channel/TransportHid.h"
+#include "idassign/DeviceId.h"
 #include "tests/fuzz/FuzzInput.h"
 #include "tests/fuzz/ReplyModel.h"
 
@@ -31,8 +32,6 @@ namespace {
 
 using reply_model::Bytes;
 
-constexpr uint8_t kSetIdAddressFunction = 2;
-constexpr uint8_t kSetIdCommand = 90;
 // Never reached: every stream ends in a closed peer or a failed read.
 constexpr uint32_t kTimeoutMs = 3000;
 constexpr size_t kWholeChunk = 4096;
@@ -203,8 +202,8 @@ void PrepareChannel(COM_Class& channel, const Case& c) {
 
 int Transact(COM_Class& channel, const Case& c, int32_t* detail) {
     const uint8_t id = 5;
-    return channel.Transact(c.address, kSetIdAddressFunction, kSetIdCommand, 1, &id, kTimeoutMs,
-                            detail);
+    return channel.Transact(c.address, kDeviceIdFunction, kDeviceIdCommand, kDeviceIdLength, &id,
+                            kTimeoutMs, detail);
 }
 
 void CheckAnswer(const Case& c, const reply_model::Outcome& model, int endOfStream,

@@ -59,7 +59,7 @@ void CheckReplyTests(FuzzInput& input, uint8_t (&mac)[kSetupMacLength]) {
 }
 
 // inet_aton reads what inet_addr reads, but tells all ones from failure.
-FUZZ_MODEL bool ModelAddress(const char (&field)[kSetupAddressFieldSize], uint32_t* hostOrder) {
+FUZZ_MODEL bool ModelAddress(const char (&field)[kAddressTextFieldSize], uint32_t* hostOrder) {
     if (std::memchr(field, '\0', sizeof field) == nullptr) {
         return false;
     }
@@ -75,7 +75,7 @@ void CheckDatagram(FuzzInput& input, const uint8_t (&mac)[kSetupMacLength]) {
     SetupRequest request;
     std::memcpy(request.Mac, mac, sizeof mac);
     for (auto* field : {&request.NewIp, &request.NewMask, &request.NewGateway}) {
-        const Bytes text = input.Bytes(kSetupAddressFieldSize);
+        const Bytes text = input.Bytes(kAddressTextFieldSize);
         std::copy(text.begin(), text.end(), *field);
     }
     request.Port = input.BigEndian16();
@@ -86,8 +86,8 @@ void CheckDatagram(FuzzInput& input, const uint8_t (&mac)[kSetupMacLength]) {
     const int built = BuildSetupDatagram(request, datagram);
 
     const int refusals[] = {kSetupNewIpRefused, kSetupNewMaskRefused, kSetupNewGatewayRefused};
-    const char(*fields[])[kSetupAddressFieldSize] = {&request.NewIp, &request.NewMask,
-                                                     &request.NewGateway};
+    const char(*fields[])[kAddressTextFieldSize] = {&request.NewIp, &request.NewMask,
+                                                    &request.NewGateway};
     uint32_t addresses[3] = {};
     int expected = kSetupDatagramBuilt;
     for (int i = 0; i < 3 && expected == kSetupDatagramBuilt; ++i) {

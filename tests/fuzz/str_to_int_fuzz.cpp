@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/StrToInt.h"
+#include "common/StrToInt.h"
 #include "tests/fuzz/FuzzInput.h"
 
 namespace {

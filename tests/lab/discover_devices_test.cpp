@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "discovery/BroadcastSend.h"
+#include "common/BroadcastSend.h"
 #include "discovery/DeviceListRows.h"
 #include "discovery/DeviceTable.h"
 #include "tests/lab/LabSupport.h"

@@ -45,10 +45,10 @@ SetupRequest Request(bool broadcast, const std::string& currentIp,
     uint8_t mac[kSetupMacLength + 1];
     EXPECT_EQ(ParseHexPairs(kMacText, mac), kSetupMacLength);
     std::copy(mac, mac + kSetupMacLength, request.Mac);
-    EXPECT_TRUE(SetAddressField(request.NewIp, currentIp));
-    EXPECT_TRUE(SetAddressField(request.NewMask, "255.255.0.0"));
-    EXPECT_TRUE(SetAddressField(request.NewGateway, "10.231.0.1"));
-    EXPECT_TRUE(SetAddressField(request.CurrentIp, currentIp));
+    EXPECT_TRUE(CopyAddressText(request.NewIp, currentIp));
+    EXPECT_TRUE(CopyAddressText(request.NewMask, "255.255.0.0"));
+    EXPECT_TRUE(CopyAddressText(request.NewGateway, "10.231.0.1"));
+    EXPECT_TRUE(CopyAddressText(request.CurrentIp, currentIp));
     request.Port = 502;
     request.BaudCode = 7;
     request.ReplyWaitSeconds = waitSeconds;
@@ -87,7 +87,7 @@ bool SetupPortFree() {
     const int probe = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_port = htons(kSetupPort);
+    local.sin_port = htons(kDeviceUdpPort);
     const bool bound = bind(probe, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
     close(probe);
     return bound;
@@ -173,10 +173,10 @@ TEST(SetupWire, DeviceTakesTheSettingsAndAnswersAtItsNewAddress) {
     uint8_t mac[kSetupMacLength + 1];
     ParseHexPairs(row.caption.c_str(), mac);
     std::copy(mac, mac + kSetupMacLength, request.Mac);
-    ASSERT_TRUE(SetAddressField(request.CurrentIp, row.subItems[kSubItemIp]));
-    ASSERT_TRUE(SetAddressField(request.NewIp, DeviceIp(9)));
-    ASSERT_TRUE(SetAddressField(request.NewMask, "255.255.0.0"));
-    ASSERT_TRUE(SetAddressField(request.NewGateway, "10.231.0.1"));
+    ASSERT_TRUE(CopyAddressText(request.CurrentIp, row.subItems[kSubItemIp]));
+    ASSERT_TRUE(CopyAddressText(request.NewIp, DeviceIp(9)));
+    ASSERT_TRUE(CopyAddressText(request.NewMask, "255.255.0.0"));
+    ASSERT_TRUE(CopyAddressText(request.NewGateway, "10.231.0.1"));
     request.Port = 4002;
     request.BaudCode = 5;
     request.ReplyWaitSeconds = kQuickWaitSeconds;
@@ -325,7 +325,7 @@ protected:
 TEST_F(SetupRefusals, AllOnesMaskFails) {
     for (bool broadcast : {true, false}) {
         SetupRequest request = Request(broadcast, DeviceIp(5));
-        ASSERT_TRUE(SetAddressField(request.NewMask, "255.255.255.255"));
+        ASSERT_TRUE(CopyAddressText(request.NewMask, "255.255.255.255"));
         EXPECT_EQ(SendAndTime(request).result, kSetupNewMaskRefused);
     }
     ExpectNothingWasSent();
@@ -333,9 +333,9 @@ TEST_F(SetupRefusals, AllOnesMaskFails) {
 
 TEST_F(SetupRefusals, MalformedAddressesFailInOrder) {
     SetupRequest request = Request(true, DeviceIp(5));
-    ASSERT_TRUE(SetAddressField(request.NewGateway, "10.231.0.x"));
+    ASSERT_TRUE(CopyAddressText(request.NewGateway, "10.231.0.x"));
     EXPECT_EQ(SendAndTime(request).result, kSetupNewGatewayRefused);
-    ASSERT_TRUE(SetAddressField(request.NewIp, "10.231.101.5.6"));
+    ASSERT_TRUE(CopyAddressText(request.NewIp, "10.231.101.5.6"));
     EXPECT_EQ(SendAndTime(request).result, kSetupNewIpRefused);
     ExpectNothingWasSent();
 }
@@ -352,12 +352,12 @@ TEST_F(SetupRefusals, UnterminatedAddressFieldFails) {
 TEST_F(SetupRefusals, DirectSetupToAnUnreadablePresentAddressFails) {
     for (const char* current : {"", "255.255.255.255", "device"}) {
         SetupRequest request = Request(false, DeviceIp(5));
-        ASSERT_TRUE(SetAddressField(request.CurrentIp, current));
+        ASSERT_TRUE(CopyAddressText(request.CurrentIp, current));
         EXPECT_EQ(SendAndTime(request).result, kSetupCurrentIpRefused) << current;
     }
     // A broadcast setup does not read it.
     SetupRequest request = Request(true, DeviceIp(5));
-    ASSERT_TRUE(SetAddressField(request.CurrentIp, "device"));
+    ASSERT_TRUE(CopyAddressText(request.CurrentIp, "device"));
     EXPECT_EQ(SendAndTime(request).result, kSetupSuccess);
     EXPECT_EQ(ReadLines(dir_.File("heard")).size(), 1u);
 }
@@ -366,7 +366,7 @@ TEST_F(SetupRefusals, PortAlreadyBoundFails) {
     const int holder = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_port = htons(kSetupPort);
+    local.sin_port = htons(kDeviceUdpPort);
     ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
 
     EXPECT_EQ(SendAndTime(Request(true, DeviceIp(5))).result, kSetupBindFailed);
@@ -384,10 +384,10 @@ TEST(SetupSocket, IsClosedOnEveryWayOut) {
     ASSERT_SIM_READY(sim);
 
     SetupRequest refused = Request(true, DeviceIp(5));
-    ASSERT_TRUE(SetAddressField(refused.NewIp, "x"));
+    ASSERT_TRUE(CopyAddressText(refused.NewIp, "x"));
     SetupRequest unanswered = Request(true, DeviceIp(5));
     SetupRequest direct = Request(false, DeviceIp(5));
-    ASSERT_TRUE(SetAddressField(direct.CurrentIp, "255.255.255.255"));
+    ASSERT_TRUE(CopyAddressText(direct.CurrentIp, "255.255.255.255"));
 
     const size_t before = OpenDescriptors();
     EXPECT_EQ(SendAndTime(refused).result, kSetupNewIpRefused);

@@ -9,6 +9,7 @@
 
 #include "channel/COM_Class.h"
 #include "channel/ChannelResult.h"
+#include "idassign/DeviceId.h"
 #include "setup/SendSetupRequest.h"
 #include "setup/SetupRequest.h"
 #include "tests/lab/LabSupport.h"
@@ -22,13 +23,13 @@ constexpr uint8_t kMac[kSetupMacLength] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
 int Open(COM_Class& channel, const std::string& ip, uint16_t port) {
     channel.Close();
     channel.Kind = TransportKind::Tcp;
-    std::strncpy(channel.HostAddress, ip.c_str(), kHostAddressSize - 1);
+    std::strncpy(channel.HostAddress, ip.c_str(), kAddressTextFieldSize - 1);
     channel.HostPort = port;
     return channel.Open(kConnectLimitMs);
 }
 
 int SetId(COM_Class& channel, uint8_t id) {
-    return channel.Transact(1, 2, 90, 1, &id, kReplyLimitMs, nullptr);
+    return TransactDeviceId(channel, id, nullptr, kReplyLimitMs);
 }
 
 TEST(SimTcpInLab, SetupMovesTheServiceToTheNewAddressAndPort) {
@@ -44,9 +45,9 @@ TEST(SimTcpInLab, SetupMovesTheServiceToTheNewAddressAndPort) {
     // A connection that is open when the setup arrives stays as it is.
     SetupRequest request;
     std::copy(std::begin(kMac), std::end(kMac), request.Mac);
-    ASSERT_TRUE(SetAddressField(request.NewIp, newIp));
-    ASSERT_TRUE(SetAddressField(request.NewMask, "255.255.255.0"));
-    ASSERT_TRUE(SetAddressField(request.NewGateway, DeviceNetPrefix() + "1"));
+    ASSERT_TRUE(CopyAddressText(request.NewIp, newIp));
+    ASSERT_TRUE(CopyAddressText(request.NewMask, "255.255.255.0"));
+    ASSERT_TRUE(CopyAddressText(request.NewGateway, DeviceNetPrefix() + "1"));
     request.Port = 4002;
     request.BaudCode = 3;
     request.Broadcast = 1;

@@ -17,14 +17,12 @@
 #include "LoopbackSim.h"
 #include "channel/COM_Class.h"
 #include "channel/ChannelResult.h"
+#include "idassign/DeviceId.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint32_t kSetIdAddress = 1;
-constexpr uint8_t kSetIdFunction = 2;
-constexpr uint8_t kSetIdCommand = 90;
 constexpr uint32_t kConnectLimitMs = 5000;
 constexpr uint32_t kSetIdTimeoutMs = 3000;
 // For the faults that end in a time-out: short, so the suite stays quick.
@@ -42,8 +40,7 @@ int OpenTo(COM_Class& channel, uint16_t port) {
 }
 
 int SetId(COM_Class& channel, uint8_t id, uint32_t timeoutMs, int32_t* detail) {
-    return channel.Transact(kSetIdAddress, kSetIdFunction, kSetIdCommand, 1, &id, timeoutMs,
-                            detail);
+    return TransactDeviceId(channel, id, detail, timeoutMs);
 }
 
 struct FaultCase {
@@ -155,7 +152,7 @@ TEST(SimSetId, StoresTheIdAndAnswersEachRequestOfAConnection) {
     ASSERT_EQ(OpenTo(channel, sim.Port()), kChannelOk);
     // Another request is refused and leaves the ID alone.
     const uint8_t other = 9;
-    EXPECT_EQ(channel.Transact(kSetIdAddress, 1, 1, 1, &other, kSetIdTimeoutMs, nullptr),
+    EXPECT_EQ(channel.Transact(kDeviceIdAddress, 1, 1, 1, &other, kSetIdTimeoutMs, nullptr),
               kTransactDeviceResult2);
     EXPECT_EQ(channel.ReplyData[0], 255);
 

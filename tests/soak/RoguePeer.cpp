@@ -18,6 +18,7 @@
 #include <random>
 #include <vector>
 
+#include "idassign/DeviceId.h"
 #include "tests/lab/LabSupport.h"
 #include "tests/unit/channel_test_frames.h"
 
@@ -33,7 +34,6 @@ constexpr size_t kLongestGarbage = 300;
 // ever starts.
 constexpr size_t kRequestLength = 14;
 constexpr size_t kRequestSequenceOffset = 1;
-constexpr uint32_t kSetIdAddress = 1;
 constexpr int kReadyLimitMs = 15000;
 constexpr char kReadyLine[] = "ready\n";
 constexpr const char* kIpCommands[] = {"ip", "/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip"};
@@ -110,8 +110,8 @@ struct Connection {
 
 // Part of a valid reply to the request, then the end of the connection.
 void EndMidFrame(const Connection& connection, std::mt19937& random) {
-    const Bytes reply =
-        test_frames::Reply(kSetIdAddress, connection.request[kRequestSequenceOffset], 0x00, {0x05});
+    const Bytes reply = test_frames::Reply(
+        kDeviceIdAddress, connection.request[kRequestSequenceOffset], 0x00, {0x05});
     const size_t part = random() % reply.size();
     if (part > 0) {
         send(connection.fd, reply.data(), part, MSG_NOSIGNAL);

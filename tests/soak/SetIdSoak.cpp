@@ -8,15 +8,13 @@
 
 #include "channel/COM_Class.h"
 #include "channel/ChannelResult.h"
+#include "idassign/DeviceId.h"
 #include "tests/lab/LabSupport.h"
 #include "tests/soak/RoguePeer.h"
 #include "tests/soak/Soak.h"
 
 namespace {
 
-constexpr uint32_t kSetIdAddress = 1;
-constexpr uint8_t kSetIdFunction = 2;
-constexpr uint8_t kSetIdCommand = 90;
 constexpr int32_t kDetail207 = 207;
 constexpr int kNoDetail = -1;
 
@@ -73,8 +71,7 @@ int SetId(COM_Class& channel, uint8_t id, uint32_t connectMs, int32_t* detail, b
     if (open != kChannelOk) {
         return open;
     }
-    const int result = channel.Transact(kSetIdAddress, kSetIdFunction, kSetIdCommand, 1, &id,
-                                        kSoakReplyTimeoutMs, detail);
+    const int result = TransactDeviceId(channel, id, detail, kSoakReplyTimeoutMs);
     channel.Close();
     return result;
 }

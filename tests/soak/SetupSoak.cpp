@@ -48,8 +48,8 @@ const std::vector<SetupFault>& SetupFaults() {
     return faults;
 }
 
-void CopyText(char (&field)[kSetupAddressFieldSize], const std::string& text) {
-    SetAddressField(field, text);
+void CopyText(char (&field)[kAddressTextFieldSize], const std::string& text) {
+    CopyAddressText(field, text);
 }
 
 }  // namespace

@@ -12,8 +12,8 @@
 #include "app/MessageBox.h"
 #include "app/ScopedDisable.h"
 #include "app/StandardErrorBox.h"
-#include "app/StrToInt.h"
 #include "app/Unit1.h"
+#include "common/StrToInt.h"
 
 class MessageBoxTest : public QObject {
     Q_OBJECT

@@ -14,8 +14,8 @@
 
 #include "app/AutoSizeLabel.h"
 #include "app/MessageBox.h"
+#include "app/SetIdPanel.h"
 #include "app/Unit1.h"
-#include "idassign/SetIdPanel.h"
 #include "tests/lab/LabSupport.h"
 
 namespace {

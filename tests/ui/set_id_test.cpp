@@ -15,9 +15,9 @@
 #include "LoopbackSim.h"
 #include "app/AutoSizeLabel.h"
 #include "app/MessageBox.h"
+#include "app/SetIdPanel.h"
 #include "app/StandardErrorBox.h"
 #include "app/Unit1.h"
-#include "idassign/SetIdPanel.h"
 #include "support/SetIdSupport.h"
 
 using setidtest::FillSetId;

@@ -81,10 +81,10 @@ void SendMarker(const char* mac, const char* ip) {
     for (size_t i = 0; i < kSetupMacLength; ++i) {
         marker.Mac[i] = static_cast<uint8_t>(std::stoi(std::string(mac + 3 * i, 2), nullptr, 16));
     }
-    SetAddressField(marker.NewIp, ip);
-    SetAddressField(marker.NewMask, kMask);
-    SetAddressField(marker.NewGateway, kGateway);
-    SetAddressField(marker.CurrentIp, ip);
+    CopyAddressText(marker.NewIp, ip);
+    CopyAddressText(marker.NewMask, kMask);
+    CopyAddressText(marker.NewGateway, kGateway);
+    CopyAddressText(marker.CurrentIp, ip);
     marker.Port = 1;
     marker.ReplyWaitSeconds = kTestReplyWaitSeconds;
     marker.Broadcast = 0;
@@ -98,7 +98,7 @@ public:
     PortHolder() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
         sockaddr_in local{};
         local.sin_family = AF_INET;
-        local.sin_port = htons(kSetupPort);
+        local.sin_port = htons(kDeviceUdpPort);
         bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
     }
     ~PortHolder() { close(fd_); }

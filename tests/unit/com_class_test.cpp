@@ -7,6 +7,7 @@
 
 #include "channel/ChannelResult.h"
 #include "channel/Transport.h"
+#include "idassign/DeviceId.h"
 
 TEST(ComClassConstruction, Defaults) {
     COM_Class channel;
@@ -72,16 +73,19 @@ TEST(ComClassTransact, WithoutATransportFailsWithWrongKind) {
     channel.Kind = TransportKind::NoTransport;
     ASSERT_EQ(kChannelOk, channel.Open(0));
     const uint8_t id = 5;
-    EXPECT_EQ(kChannelWrongKind, channel.Transact(1, 2, 90, 1, &id, 100, nullptr));
+    EXPECT_EQ(kChannelWrongKind, channel.Transact(kDeviceIdAddress, kDeviceIdFunction,
+                                                  kDeviceIdCommand, 1, &id, 100, nullptr));
     channel.Kind = 7;
-    EXPECT_EQ(kChannelWrongKind, channel.Transact(1, 2, 90, 1, &id, 100, nullptr));
+    EXPECT_EQ(kChannelWrongKind, channel.Transact(kDeviceIdAddress, kDeviceIdFunction,
+                                                  kDeviceIdCommand, 1, &id, 100, nullptr));
 }
 
 TEST(ComClassTransact, OnAnUnopenedTcpChannelFailsWithoutASocket) {
     COM_Class channel;
     channel.Kind = TransportKind::Tcp;
     const uint8_t id = 5;
-    EXPECT_EQ(kSocketError, channel.Transact(1, 2, 90, 1, &id, 100, nullptr));
+    EXPECT_EQ(kSocketError, channel.Transact(kDeviceIdAddress, kDeviceIdFunction, kDeviceIdCommand,
+                                             1, &id, 100, nullptr));
 }
 
 TEST(ComClassTransact, RefusesWhatNoFrameCanCarryAndLeavesTheCounter) {
@@ -89,10 +93,16 @@ TEST(ComClassTransact, RefusesWhatNoFrameCanCarryAndLeavesTheCounter) {
     channel.Kind = TransportKind::NoTransport;
     channel.RequestFrame[1] = 41;
     std::vector<uint8_t> data(4086, 0xAB);
-    EXPECT_EQ(kTransactTooLong, channel.Transact(1, 2, 90, 4086, data.data(), 100, nullptr));
-    EXPECT_EQ(kTransactTooLong, channel.Transact(1, 2, 90, 0xFFFFFFFFu, data.data(), 100, nullptr));
+    EXPECT_EQ(kTransactTooLong,
+              channel.Transact(kDeviceIdAddress, kDeviceIdFunction, kDeviceIdCommand, 4086,
+                               data.data(), 100, nullptr));
+    EXPECT_EQ(kTransactTooLong,
+              channel.Transact(kDeviceIdAddress, kDeviceIdFunction, kDeviceIdCommand, 0xFFFFFFFFu,
+                               data.data(), 100, nullptr));
     channel.MarkerSet = 2;
-    EXPECT_EQ(kTransactNoMarkerRow, channel.Transact(1, 2, 90, 1, data.data(), 100, nullptr));
+    EXPECT_EQ(kTransactNoMarkerRow,
+              channel.Transact(kDeviceIdAddress, kDeviceIdFunction, kDeviceIdCommand, 1,
+                               data.data(), 100, nullptr));
     EXPECT_EQ(41, channel.RequestFrame[1]);
     EXPECT_EQ(0, channel.RequestFrame[0]);
     EXPECT_EQ(0, channel.RequestFrame[kRequestFrameSize - 1]);

@@ -18,6 +18,7 @@
 #include "channel/Transport.h"
 #include "channel/TransportHid.h"
 #include "channel_test_frames.h"
+#include "idassign/DeviceId.h"
 
 namespace {
 
@@ -183,7 +184,7 @@ protected:
         channel_.SentAddress = 1;
         channel_.SentSequence = 1;
         ReplyParser parser(channel_);
-        return kHidTransport.receive(channel_, parser, timeoutMs);
+        return ReceiveReply(channel_, kHidTransport, parser, timeoutMs);
     }
 
     FakeHidBackend backend_;
@@ -430,7 +431,7 @@ TEST_F(HidTransport, ShortInputReportsDeliverNothingUntilTheTimeOut) {
         device_->reads.push_back(read);
     }
     const uint64_t start = TickMs();
-    EXPECT_EQ(Receive(150), kHidTimedOut);
+    EXPECT_EQ(Receive(150), kReceiveTimeout);
     EXPECT_GT(TickMs() - start, 150u);
     EXPECT_LT(TickMs() - start, kHangBoundMs);
     EXPECT_GE(device_->readCalls, 4);  // the three short ones, then waiting
@@ -438,7 +439,7 @@ TEST_F(HidTransport, ShortInputReportsDeliverNothingUntilTheTimeOut) {
 
 TEST_F(HidTransport, SilentDeviceTimesOut) {
     const uint64_t start = TickMs();
-    EXPECT_EQ(Receive(120), kHidTimedOut);
+    EXPECT_EQ(Receive(120), kReceiveTimeout);
     EXPECT_GT(TickMs() - start, 120u);
     EXPECT_LT(TickMs() - start, kHangBoundMs);
 }
@@ -458,7 +459,9 @@ TEST_F(HidTransport, SetIdTransaction) {
     device_->reads.push_back(InputReport(SetIdReply({0x05})));
     const uint8_t id = 5;
     int32_t detail = 0;
-    EXPECT_EQ(channel_.Transact(1, 2, 0x5A, 1, &id, 3000, &detail), 1);
+    EXPECT_EQ(channel_.Transact(kDeviceIdAddress, kDeviceIdFunction, kDeviceIdCommand, 1, &id, 3000,
+                                &detail),
+              1);
     ASSERT_EQ(device_->written.size(), 1u);
     EXPECT_EQ(device_->written[0], ReportOf({0x01, 0x0E, 0x19, 0x01, 0x01, 0x00, 0x00, 0x00, 0x02,
                                              0xFD, 0x02, 0x5A, 0x05, 0x35, 0x06, 0x03}));

@@ -19,6 +19,7 @@
 #include "channel/Transport.h"
 #include "channel/TransportSerial.h"
 #include "channel_test_frames.h"
+#include "idassign/DeviceId.h"
 
 namespace {
 
@@ -138,7 +139,7 @@ protected:
         channel_.SentAddress = 1;
         channel_.SentSequence = 1;
         ReplyParser parser(channel_);
-        return kSerialTransport.receive(channel_, parser, timeoutMs);
+        return ReceiveReply(channel_, kSerialTransport, parser, timeoutMs);
     }
 
     PtyDevice pty_;
@@ -361,7 +362,7 @@ TEST_F(SerialTransport, FailingPortGivesItsCodes) {
 TEST_F(SerialTransport, SilentPeerTimesOut) {
     ASSERT_EQ(channel_.Open(0), 0);
     const uint64_t start = TickMs();
-    EXPECT_EQ(Receive(200), kSerialTimedOut);
+    EXPECT_EQ(Receive(200), kReceiveTimeout);
     const uint64_t elapsed = TickMs() - start;
     EXPECT_GT(elapsed, 200u);
     EXPECT_LT(elapsed, static_cast<uint64_t>(kHangBoundMs));
@@ -401,7 +402,7 @@ TEST(SerialReceiveBacklog, MoreThanAReplysWorthWaitingFails) {
     };
     const Case cases[] = {
         {kSerialMaxWaiting + 1, kSerialTooMuchWaiting},
-        {kSerialMaxWaiting, kSerialTimedOut},  // noise, but not too much of it
+        {kSerialMaxWaiting, kReceiveTimeout},  // noise, but not too much of it
     };
     for (const Case& c : cases) {
         int ends[2];
@@ -414,7 +415,7 @@ TEST(SerialReceiveBacklog, MoreThanAReplysWorthWaitingFails) {
         channel.SerialHandle = ends[0];
         channel.SerialOpen = 1;
         ReplyParser parser(channel);
-        EXPECT_EQ(kSerialTransport.receive(channel, parser, 100), c.result) << c.waiting;
+        EXPECT_EQ(ReceiveReply(channel, kSerialTransport, parser, 100), c.result) << c.waiting;
         channel.Close();
         close(ends[1]);
     }
@@ -438,7 +439,8 @@ TEST_F(SerialTransport, SetIdTransactionDrainsWritesAndReceives) {
     });
     const uint8_t id = 5;
     int32_t detail = 0;
-    const int result = channel_.Transact(1, 2, 0x5A, 1, &id, 3000, &detail);
+    const int result = channel_.Transact(kDeviceIdAddress, kDeviceIdFunction, kDeviceIdCommand, 1,
+                                         &id, 3000, &detail);
     device.join();
 
     EXPECT_EQ(request, test_frames::kSetIdFrame);
@@ -451,7 +453,9 @@ TEST_F(SerialTransport, SetIdTransactionOnASilentLineTimesOut) {
     ASSERT_EQ(channel_.Open(0), 0);
     const uint8_t id = 5;
     int32_t detail = 0;
-    EXPECT_EQ(channel_.Transact(1, 2, 0x5A, 1, &id, 150, &detail), kSerialTimedOut);
+    EXPECT_EQ(channel_.Transact(kDeviceIdAddress, kDeviceIdFunction, kDeviceIdCommand, 1, &id, 150,
+                                &detail),
+              kReceiveTimeout);
     EXPECT_EQ(pty_.Read(test_frames::kSetIdFrame.size()), test_frames::kSetIdFrame);
     EXPECT_EQ(channel_.SerialOpen, 1);  // the caller closes
 }

@@ -16,10 +16,10 @@ SetupRequest MakeRequest(uint16_t port, uint8_t baudCode) {
     SetupRequest request;
     const uint8_t mac[] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
     std::copy(std::begin(mac), std::end(mac), request.Mac);
-    EXPECT_TRUE(SetAddressField(request.NewIp, "192.168.1.20"));
-    EXPECT_TRUE(SetAddressField(request.NewMask, "255.255.255.0"));
-    EXPECT_TRUE(SetAddressField(request.NewGateway, "192.168.1.1"));
-    EXPECT_TRUE(SetAddressField(request.CurrentIp, "10.0.0.7"));
+    EXPECT_TRUE(CopyAddressText(request.NewIp, "192.168.1.20"));
+    EXPECT_TRUE(CopyAddressText(request.NewMask, "255.255.255.0"));
+    EXPECT_TRUE(CopyAddressText(request.NewGateway, "192.168.1.1"));
+    EXPECT_TRUE(CopyAddressText(request.CurrentIp, "10.0.0.7"));
     request.Port = port;
     request.BaudCode = baudCode;
     return request;
@@ -77,7 +77,7 @@ TEST(SetupDatagram, SameBytesForBroadcastAndDirect) {
 TEST(SetupDatagram, CommandByteComesFromTheRequest) {
     SetupRequest request = MakeRequest(502, 7);
     request.Command = 0x09;
-    EXPECT_EQ(Build(request)[kSetupCommandOffset], 0x09);
+    EXPECT_EQ(Build(request)[kCommandCodeOffset], 0x09);
 }
 
 struct RefusalCase {
@@ -96,9 +96,9 @@ class SetupDatagramRefusalTest : public testing::TestWithParam<RefusalCase> {};
 TEST_P(SetupDatagramRefusalTest, FirstUnreadableAddressIsRefused) {
     const RefusalCase& c = GetParam();
     SetupRequest request = MakeRequest(502, 3);
-    ASSERT_TRUE(SetAddressField(request.NewIp, c.ip));
-    ASSERT_TRUE(SetAddressField(request.NewMask, c.mask));
-    ASSERT_TRUE(SetAddressField(request.NewGateway, c.gateway));
+    ASSERT_TRUE(CopyAddressText(request.NewIp, c.ip));
+    ASSERT_TRUE(CopyAddressText(request.NewMask, c.mask));
+    ASSERT_TRUE(CopyAddressText(request.NewGateway, c.gateway));
     uint8_t raw[kSetupDatagramLength];
     EXPECT_EQ(BuildSetupDatagram(request, raw), c.expected);
 }
@@ -123,28 +123,28 @@ TEST(SetupDatagram, UnterminatedFieldIsRefusedNotOverread) {
     EXPECT_EQ(BuildSetupDatagram(request, raw), kSetupNewGatewayRefused);
 }
 
-TEST(SetAddressField, AcceptsUpToNineteenCharacters) {
-    char field[kSetupAddressFieldSize];
+TEST(CopyAddressText, AcceptsUpToNineteenCharacters) {
+    char field[kAddressTextFieldSize];
     const std::string nineteen(19, '7');
-    ASSERT_TRUE(SetAddressField(field, nineteen));
+    ASSERT_TRUE(CopyAddressText(field, nineteen));
     EXPECT_EQ(std::string(field), nineteen);
-    ASSERT_TRUE(SetAddressField(field, ""));
+    ASSERT_TRUE(CopyAddressText(field, ""));
     EXPECT_EQ(std::string(field), "");
 }
 
-TEST(SetAddressField, RefusesLongerTextInsteadOfCuttingIt) {
-    char field[kSetupAddressFieldSize];
-    ASSERT_TRUE(SetAddressField(field, "10.0.0.1"));
+TEST(CopyAddressText, RefusesLongerTextInsteadOfCuttingIt) {
+    char field[kAddressTextFieldSize];
+    ASSERT_TRUE(CopyAddressText(field, "10.0.0.1"));
     // Twenty characters: cutting the last one off would still leave a text
     // that reads as an address, just not the one that was typed.
-    EXPECT_FALSE(SetAddressField(field, "010.000.000.0010.001"));
+    EXPECT_FALSE(CopyAddressText(field, "010.000.000.0010.001"));
     EXPECT_EQ(std::string(field), "") << "a refused field must not keep an older address";
-    EXPECT_FALSE(SetAddressField(field, std::string(200, '1')));
+    EXPECT_FALSE(CopyAddressText(field, std::string(200, '1')));
 }
 
-TEST(SetAddressField, RefusesEmbeddedZero) {
-    char field[kSetupAddressFieldSize];
-    EXPECT_FALSE(SetAddressField(field, std::string_view("10.0.0.1\0junk", 13)));
+TEST(CopyAddressText, RefusesEmbeddedZero) {
+    char field[kAddressTextFieldSize];
+    EXPECT_FALSE(CopyAddressText(field, std::string_view("10.0.0.1\0junk", 13)));
 }
 
 // Replies: the four discard tests, then acceptance.
@@ -159,7 +159,7 @@ const uint8_t kMac[kSetupMacLength] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
 
 std::vector<uint8_t> Reply(uint8_t command, std::vector<uint8_t> mac, size_t length,
                            const char* identifier = "KVM47JR") {
-    std::vector<uint8_t> bytes(identifier, identifier + kSetupIdentifierLength);
+    std::vector<uint8_t> bytes(identifier, identifier + kIdentifierLength);
     bytes.push_back(command);
     bytes.insert(bytes.end(), mac.begin(), mac.end());
     bytes.resize(length, 0x55);

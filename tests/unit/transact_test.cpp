@@ -4,6 +4,7 @@
 #include "channel/COM_Class.h"
 #include "channel/ChannelResult.h"
 #include "channel/PayloadCipher.h"
+#include "idassign/DeviceId.h"
 
 using namespace channeltest;
 
@@ -23,7 +24,8 @@ Exchange RunSetId(LoopbackChannel& link, const Reply& reply, int32_t* detail = n
     AnsweringEvents device(link.peer, 14, Answer(reply));
     link.channel.Events = &device;
     Exchange exchange;
-    exchange.result = link.channel.Transact(1, 2, 90, 1, kId5, 3000, detail);
+    exchange.result = link.channel.Transact(kDeviceIdAddress, kDeviceIdFunction, kDeviceIdCommand,
+                                            1, kId5, 3000, detail);
     exchange.request = device.request;
     link.channel.Events = nullptr;
     return exchange;
@@ -78,7 +80,8 @@ TEST(TransactSequence, ReplyToAnEarlierRequestIsRefused) {
         return ReplyFrame(Reply().WithSequence(static_cast<uint8_t>(request[1] - 1)));
     });
     link.channel.Events = &device;
-    EXPECT_EQ(kReplyWrongSequence, link.channel.Transact(1, 2, 90, 1, kId5, 3000, nullptr));
+    EXPECT_EQ(kReplyWrongSequence, link.channel.Transact(kDeviceIdAddress, kDeviceIdFunction,
+                                                         kDeviceIdCommand, 1, kId5, 3000, nullptr));
 }
 
 struct ResultCase {
@@ -143,7 +146,8 @@ TEST(TransactLimits, LargestRequestGoesOutWhole) {
     const Bytes data(4085, 0x3C);
     AnsweringEvents device(link.peer, 4100, Answer(Reply()));
     link.channel.Events = &device;
-    EXPECT_EQ(1, link.channel.Transact(1, 2, 90, 4085, data.data(), 3000, nullptr));
+    EXPECT_EQ(1, link.channel.Transact(kDeviceIdAddress, kDeviceIdFunction, kDeviceIdCommand, 4085,
+                                       data.data(), 3000, nullptr));
     ASSERT_EQ(4100u, device.request.size());
     EXPECT_EQ((Bytes{0x06, 0x00, 0xF6, 0x0F, 90}),
               Bytes(device.request.begin() + 7, device.request.begin() + 12));
@@ -154,7 +158,9 @@ TEST(TransactLimits, TooMuchDataSendsNothing) {
     LoopbackChannel link;
     ASSERT_TRUE(link.Open());
     const Bytes data(4086, 0x3C);
-    EXPECT_EQ(kTransactTooLong, link.channel.Transact(1, 2, 90, 4086, data.data(), 3000, nullptr));
+    EXPECT_EQ(kTransactTooLong,
+              link.channel.Transact(kDeviceIdAddress, kDeviceIdFunction, kDeviceIdCommand, 4086,
+                                    data.data(), 3000, nullptr));
     EXPECT_FALSE(WaitFor(link.peer, POLLIN, 50)) << "nothing reached the device";
     const Exchange next = RunSetId(link, Reply());
     EXPECT_EQ(1, next.request.at(1)) << "the refused request used no sequence number";
@@ -180,7 +186,8 @@ TEST(TransactCipher, RequestAndReplyTravelEnciphered) {
         return ReplyFrame(Reply().WithSequence(request[1]).WithData(data));
     });
     link.channel.Events = &device;
-    EXPECT_EQ(2, link.channel.Transact(1, 2, 90, 1, kId5, 3000, nullptr));
+    EXPECT_EQ(2, link.channel.Transact(kDeviceIdAddress, kDeviceIdFunction, kDeviceIdCommand, 1,
+                                       kId5, 3000, nullptr));
     EXPECT_EQ((Bytes{90, 5}), plainRequest);
     EXPECT_NE((Bytes{90, 5}), Bytes(device.request.begin() + 9, device.request.begin() + 11));
     EXPECT_EQ((Bytes{0x05, 0x42}), Bytes(link.channel.ReplyData, link.channel.ReplyData + 2));

@@ -14,6 +14,7 @@
 #include "channel/ChannelResult.h"
 #include "channel/Tick.h"
 #include "channel/Transport.h"
+#include "idassign/DeviceId.h"
 
 using namespace channeltest;
 
@@ -60,7 +61,7 @@ const uint8_t kSetIdData[] = {5};
 constexpr size_t kSetIdRequestLength = 14;
 
 int SetId(COM_Class& channel, uint32_t timeoutMs) {
-    return channel.Transact(1, 2, 90, 1, kSetIdData, timeoutMs, nullptr);
+    return TransactDeviceId(channel, kSetIdData[0], nullptr, timeoutMs);
 }
 
 }  // namespace

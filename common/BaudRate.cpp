@@ -1,4 +1,4 @@
-#include "discovery/BaudRate.h"
+#include "common/BaudRate.h"
 
 bool BaudRateForCode(uint8_t code, uint32_t* rate) {
     if (code >= kBaudRateCount) {

@@ -28,7 +28,6 @@ public:
     void Abandon();
     // A new exchange starts: its waits are real again.
     void Resume() { abandoned_ = false; }
-    bool Abandoned() const { return abandoned_; }
 
 private:
     COM_Class& channel_;

@@ -1,4 +1,4 @@
-#include "app/StrToInt.h"
+#include "common/StrToInt.h"
 
 #include <cstddef>
 

@@ -1,4 +1,4 @@
-#include "idassign/WindowChannelEvents.h"
+#include "app/WindowChannelEvents.h"
 
 #include <poll.h>
 

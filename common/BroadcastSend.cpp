@@ -1,4 +1,4 @@
-#include "discovery/BroadcastSend.h"
+#include "common/BroadcastSend.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

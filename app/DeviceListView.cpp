@@ -1,4 +1,4 @@
-#include "discovery/DeviceListView.h"
+#include "app/DeviceListView.h"
 
 #include <QComboBox>
 #include <QItemSelectionModel>

@@ -1,4 +1,4 @@
-#include "setup/SetupCommand.h"
+#include "app/SetupCommand.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -12,8 +12,8 @@
 
 #include "app/MessageBox.h"
 #include "app/ScopedDisable.h"
-#include "app/StrToInt.h"
 #include "app/Unit1.h"
+#include "common/StrToInt.h"
 #include "discovery/DeviceListRows.h"
 #include "setup/HexPairs.h"
 #include "setup/SendSetupRequest.h"
@@ -108,7 +108,7 @@ void RunSetup(TForm1& form, bool broadcast) {
     // cut: a cut address would configure the device with one the operator
     // never typed. The refusal is reported like every other refusal of an
     // address, after the port has been read.
-    bool addressesFit = SetAddressField(request.CurrentIp,
+    bool addressesFit = CopyAddressText(request.CurrentIp,
                                         row->text(kFirstSubItemColumn + kSubItemIp).toStdString());
     // A broadcast does not go to the present address.
     addressesFit = addressesFit || broadcast;
@@ -116,9 +116,9 @@ void RunSetup(TForm1& form, bool broadcast) {
     request.Port = static_cast<uint16_t>(StrToInt(FieldText(form.Edit4)));
     request.BaudCode = SetupBaudCode(*form.ComboBox1);
     request.ReplyWaitSeconds = kSetupReplyWaitSeconds;
-    addressesFit = SetAddressField(request.NewIp, FieldText(form.Edit1)) && addressesFit;
-    addressesFit = SetAddressField(request.NewMask, FieldText(form.Edit2)) && addressesFit;
-    addressesFit = SetAddressField(request.NewGateway, FieldText(form.Edit3)) && addressesFit;
+    addressesFit = CopyAddressText(request.NewIp, FieldText(form.Edit1)) && addressesFit;
+    addressesFit = CopyAddressText(request.NewMask, FieldText(form.Edit2)) && addressesFit;
+    addressesFit = CopyAddressText(request.NewGateway, FieldText(form.Edit3)) && addressesFit;
     request.Command = kSetupCommand;
 
     const bool confirmed = addressesFit && form.SetupExchange(request) == kSetupSuccess;

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// Every address the tool reads from the operator or from a device's row
+// travels as dotted text in a field of this size: at most 19 characters and a
+// terminating zero.
+constexpr size_t kAddressTextFieldSize = 20;
+
+// Copies `text` into an address field. A text that does not fit or carries a
+// zero character is refused rather than cut: a cut address would reach or
+// configure another address than the one typed. A refused field is left
+// empty and false is returned.
+bool CopyAddressText(char (&field)[kAddressTextFieldSize], std::string_view text);
+
+// True when the field holds its terminating zero, i.e. it is a text at all.
+bool AddressTextTerminated(const char (&field)[kAddressTextFieldSize]);
+
+// Reads a dotted address text the way the classic conversion (inet_addr)
+// does. Its failure value is the all-ones address, so 255.255.255.255 is
+// refused as well as malformed text, and so is a field without its zero. On
+// success `hostOrder` holds the address with the first number in the most
+// significant byte.
+bool ConvertAddressText(const char (&field)[kAddressTextFieldSize], uint32_t& hostOrder);

@@ -16,7 +16,6 @@
 #include "idassign/DeviceId.h"
 
 namespace {
-constexpr uint32_t kSetIdTimeoutMs = 3000;
 constexpr double kMicrosecondsPerMs = 1000.0;
 
 double CpuMs(const rusage& usage) {
@@ -42,7 +41,7 @@ int main() {
     channel.Kind = TransportKind::Tcp;
     std::strcpy(channel.HostAddress, "127.0.0.1");
     channel.HostPort = ntohs(address.sin_port);
-    if (channel.Open(kSetIdTimeoutMs) != 0) {
+    if (channel.Open(kDeviceIdReplyLimitMs) != 0) {
         std::fprintf(stderr, "open failed\n");
         return 1;
     }
@@ -52,7 +51,7 @@ int main() {
     rusage after{};
     getrusage(RUSAGE_SELF, &before);
     const uint64_t start = TickMs();
-    const int result = TransactDeviceId(channel, id, nullptr, kSetIdTimeoutMs);
+    const int result = TransactDeviceId(channel, id, nullptr, kDeviceIdReplyLimitMs);
     const uint64_t elapsed = TickMs() - start;
     getrusage(RUSAGE_SELF, &after);
     channel.Close();

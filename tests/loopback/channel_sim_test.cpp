@@ -23,8 +23,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint32_t kConnectLimitMs = 5000;
-constexpr uint32_t kSetIdTimeoutMs = 3000;
 // For the faults that end in a time-out: short, so the suite stays quick.
 constexpr uint32_t kShortTimeoutMs = 300;
 constexpr int kNoDetail = -1;
@@ -36,7 +34,7 @@ int OpenTo(COM_Class& channel, uint16_t port) {
     channel.Kind = TransportKind::Tcp;
     std::strcpy(channel.HostAddress, "127.0.0.1");
     channel.HostPort = port;
-    return channel.Open(kConnectLimitMs);
+    return channel.Open(kDeviceIdConnectLimitMs);
 }
 
 int SetId(COM_Class& channel, uint8_t id, uint32_t timeoutMs, int32_t* detail) {
@@ -87,41 +85,50 @@ std::string Hex(size_t count, const char* pair) {
 INSTANTIATE_TEST_SUITE_P(
     Loopback, SimFaults,
     testing::Values(
-        FaultCase{"Answers", "", kSetIdTimeoutMs, 1, kNoDetail},
-        FaultCase{"AnswersLate", "tcp-delay=300", kSetIdTimeoutMs, 1, kNoDetail},
+        FaultCase{"Answers", "", kDeviceIdReplyLimitMs, 1, kNoDetail},
+        FaultCase{"AnswersLate", "tcp-delay=300", kDeviceIdReplyLimitMs, 1, kNoDetail},
         FaultCase{"AnswersAfterTheLimit", "tcp-delay=800", kShortTimeoutMs, kReceiveTimeout,
                   kNoDetail},
         FaultCase{"NeverAnswers", "tcp-reply=none", kShortTimeoutMs, kReceiveTimeout, kNoDetail},
-        FaultCase{"NoiseBeforeTheStartMarker", "tcp-noise=600", kSetIdTimeoutMs, 1, kNoDetail},
-        FaultCase{"WrongAddress", "tcp-address=2", kSetIdTimeoutMs, kReplyWrongAddress, kNoDetail},
-        FaultCase{"WrongSequence", "tcp-sequence=1", kSetIdTimeoutMs, kReplyWrongSequence,
+        FaultCase{"NoiseBeforeTheStartMarker", "tcp-noise=600", kDeviceIdReplyLimitMs, 1,
                   kNoDetail},
-        FaultCase{"BadCountCheck", "tcp-bad-check=1", kSetIdTimeoutMs, kReplyBadCount, kNoDetail},
-        FaultCase{"LongCountZero", "tcp-count=0", kSetIdTimeoutMs, kReplyBadCount, kNoDetail},
-        FaultCase{"LongCount12001", "tcp-count=12001", kSetIdTimeoutMs, kReplyCountTooLarge,
+        FaultCase{"WrongAddress", "tcp-address=2", kDeviceIdReplyLimitMs, kReplyWrongAddress,
                   kNoDetail},
-        FaultCase{"LongFormOfAShortCount", "tcp-long=1", kSetIdTimeoutMs, 1, kNoDetail},
-        FaultCase{"LongFormOf300Bytes", "tcp-data=" + Hex(300, "A5"), kSetIdTimeoutMs, 300,
+        FaultCase{"WrongSequence", "tcp-sequence=1", kDeviceIdReplyLimitMs, kReplyWrongSequence,
                   kNoDetail},
-        FaultCase{"BadCrc", "tcp-bad-crc=1", kSetIdTimeoutMs, kReplyBadCrc, kNoDetail},
-        FaultCase{"WrongEndMarker", "tcp-end=6", kSetIdTimeoutMs, kReplyBadEnd, kNoDetail},
-        FaultCase{"Result80IsSuccess", "tcp-result=128", kSetIdTimeoutMs, 1, kNoDetail},
-        FaultCase{"Result81WithDetail", "tcp-result=129,tcp-data=0702", kSetIdTimeoutMs,
+        FaultCase{"BadCountCheck", "tcp-bad-check=1", kDeviceIdReplyLimitMs, kReplyBadCount,
+                  kNoDetail},
+        FaultCase{"LongCountZero", "tcp-count=0", kDeviceIdReplyLimitMs, kReplyBadCount, kNoDetail},
+        FaultCase{"LongCount12001", "tcp-count=12001", kDeviceIdReplyLimitMs, kReplyCountTooLarge,
+                  kNoDetail},
+        FaultCase{"LongFormOfAShortCount", "tcp-long=1", kDeviceIdReplyLimitMs, 1, kNoDetail},
+        FaultCase{"LongFormOf300Bytes", "tcp-data=" + Hex(300, "A5"), kDeviceIdReplyLimitMs, 300,
+                  kNoDetail},
+        FaultCase{"BadCrc", "tcp-bad-crc=1", kDeviceIdReplyLimitMs, kReplyBadCrc, kNoDetail},
+        FaultCase{"WrongEndMarker", "tcp-end=6", kDeviceIdReplyLimitMs, kReplyBadEnd, kNoDetail},
+        FaultCase{"Result80IsSuccess", "tcp-result=128", kDeviceIdReplyLimitMs, 1, kNoDetail},
+        FaultCase{"Result81WithDetail", "tcp-result=129,tcp-data=0702", kDeviceIdReplyLimitMs,
                   kTransactDeviceDetail, 207},
-        FaultCase{"Result1WithOneDataByte", "tcp-result=1", kSetIdTimeoutMs, kTransactDeviceDetail,
-                  5},
-        FaultCase{"Result2", "tcp-result=2", kSetIdTimeoutMs, kTransactDeviceResult2, kNoDetail},
-        FaultCase{"Result3", "tcp-result=3", kSetIdTimeoutMs, kTransactDeviceResult3, kNoDetail},
-        FaultCase{"Result4", "tcp-result=4", kSetIdTimeoutMs, kTransactDeviceResult4, kNoDetail},
-        FaultCase{"Result5", "tcp-result=5", kSetIdTimeoutMs, kTransactDeviceOther, kNoDetail},
-        FaultCase{"Result127", "tcp-result=127", kSetIdTimeoutMs, kTransactDeviceOther, kNoDetail},
-        FaultCase{"Result255", "tcp-result=255", kSetIdTimeoutMs, kTransactDeviceOther, kNoDetail},
+        FaultCase{"Result1WithOneDataByte", "tcp-result=1", kDeviceIdReplyLimitMs,
+                  kTransactDeviceDetail, 5},
+        FaultCase{"Result2", "tcp-result=2", kDeviceIdReplyLimitMs, kTransactDeviceResult2,
+                  kNoDetail},
+        FaultCase{"Result3", "tcp-result=3", kDeviceIdReplyLimitMs, kTransactDeviceResult3,
+                  kNoDetail},
+        FaultCase{"Result4", "tcp-result=4", kDeviceIdReplyLimitMs, kTransactDeviceResult4,
+                  kNoDetail},
+        FaultCase{"Result5", "tcp-result=5", kDeviceIdReplyLimitMs, kTransactDeviceOther,
+                  kNoDetail},
+        FaultCase{"Result127", "tcp-result=127", kDeviceIdReplyLimitMs, kTransactDeviceOther,
+                  kNoDetail},
+        FaultCase{"Result255", "tcp-result=255", kDeviceIdReplyLimitMs, kTransactDeviceOther,
+                  kNoDetail},
         FaultCase{"TrickleOfNonMarkerBytes", "tcp-trickle=20", kShortTimeoutMs, kReceiveTimeout,
                   kNoDetail},
-        FaultCase{"ClosesTheConnection", "tcp-reply=close", kSetIdTimeoutMs, kPeerClosed,
+        FaultCase{"ClosesTheConnection", "tcp-reply=close", kDeviceIdReplyLimitMs, kPeerClosed,
                   kNoDetail},
-        FaultCase{"ClosesTheConnectionLater", "tcp-reply=close,tcp-delay=100", kSetIdTimeoutMs,
-                  kPeerClosed, kNoDetail}),
+        FaultCase{"ClosesTheConnectionLater", "tcp-reply=close,tcp-delay=100",
+                  kDeviceIdReplyLimitMs, kPeerClosed, kNoDetail}),
     [](const testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 TEST(SimDrain, BytesSentBeforeTheRequestNeverReachTheParser) {
@@ -134,7 +141,7 @@ TEST(SimDrain, BytesSentBeforeTheRequestNeverReachTheParser) {
     pollfd leftovers{channel.Socket, POLLIN, 0};
     ASSERT_EQ(poll(&leftovers, 1, 10000), 1) << "the simulator sent nothing ahead";
 
-    EXPECT_EQ(SetId(channel, 5, kSetIdTimeoutMs, nullptr), 1);
+    EXPECT_EQ(SetId(channel, 5, kDeviceIdReplyLimitMs, nullptr), 1);
     EXPECT_EQ(channel.ReplyData[0], 5);
 }
 
@@ -144,15 +151,15 @@ TEST(SimSetId, StoresTheIdAndAnswersEachRequestOfAConnection) {
     COM_Class channel;
     ASSERT_EQ(OpenTo(channel, sim.Port()), kChannelOk);
 
-    ASSERT_EQ(SetId(channel, 7, kSetIdTimeoutMs, nullptr), 1);
+    ASSERT_EQ(SetId(channel, 7, kDeviceIdReplyLimitMs, nullptr), 1);
     EXPECT_EQ(channel.ReplyData[0], 7);
-    ASSERT_EQ(SetId(channel, 255, kSetIdTimeoutMs, nullptr), 1);
+    ASSERT_EQ(SetId(channel, 255, kDeviceIdReplyLimitMs, nullptr), 1);
     EXPECT_EQ(channel.ReplyData[0], 255);
     channel.Close();
     ASSERT_EQ(OpenTo(channel, sim.Port()), kChannelOk);
     // Another request is refused and leaves the ID alone.
     const uint8_t other = 9;
-    EXPECT_EQ(channel.Transact(kDeviceIdAddress, 1, 1, 1, &other, kSetIdTimeoutMs, nullptr),
+    EXPECT_EQ(channel.Transact(kDeviceIdAddress, 1, 1, 1, &other, kDeviceIdReplyLimitMs, nullptr),
               kTransactDeviceResult2);
     EXPECT_EQ(channel.ReplyData[0], 255);
 
@@ -183,8 +190,8 @@ TEST(SimLoopback, ServesSeveralDevicesOnTheirOwnPorts) {
     COM_Class second;
     ASSERT_EQ(OpenTo(first, sim.Port(0)), kChannelOk);
     ASSERT_EQ(OpenTo(second, sim.Port(1)), kChannelOk);
-    EXPECT_EQ(SetId(first, 5, kSetIdTimeoutMs, nullptr), 1);
-    EXPECT_EQ(SetId(second, 5, kSetIdTimeoutMs, nullptr), kTransactDeviceResult2);
+    EXPECT_EQ(SetId(first, 5, kDeviceIdReplyLimitMs, nullptr), 1);
+    EXPECT_EQ(SetId(second, 5, kDeviceIdReplyLimitMs, nullptr), kTransactDeviceResult2);
 }
 
 }  // namespace
@@ -213,7 +220,33 @@ TEST(SimLoopback, DevicesAtOneAddressAndPortShareTheFirstOnesService) {
     ASSERT_EQ(sim.Port(0), sim.Port(1));
     COM_Class channel;
     ASSERT_EQ(OpenTo(channel, sim.Port(1)), kChannelOk);
-    EXPECT_EQ(SetId(channel, 5, kSetIdTimeoutMs, nullptr), 1);
+    EXPECT_EQ(SetId(channel, 5, kDeviceIdReplyLimitMs, nullptr), 1);
+}
+
+// The whole operation leaves the channel closed whichever way it ends, and
+// tells a failed open from a failed transaction.
+TEST(WriteDeviceId, OpensTransactsAndClosesOnEveryWayOut) {
+    LoopbackSim sim({"--device", "port=0", "--device", "port=0,tcp-result=3"});
+    ASSERT_TRUE(sim.ready()) << sim.failure();
+    struct Case {
+        uint16_t port;
+        int openResult;
+        int result;
+    };
+    const Case cases[] = {{sim.Port(0), kChannelOk, 1},
+                          {sim.Port(1), kChannelOk, kTransactDeviceResult3},
+                          {FreePort(), kTcpConnectFailed, 0}};
+    for (const Case& c : cases) {
+        COM_Class channel;
+        channel.Kind = TransportKind::Tcp;
+        std::strcpy(channel.HostAddress, "127.0.0.1");
+        channel.HostPort = c.port;
+        const DeviceIdOutcome outcome = WriteDeviceId(channel, 5);
+        EXPECT_EQ(outcome.openResult, c.openResult) << c.port;
+        EXPECT_EQ(outcome.result, c.result) << c.port;
+        EXPECT_EQ(outcome.Written(), c.result > 0) << c.port;
+        EXPECT_EQ(channel.SocketOpen, 0) << c.port;
+    }
 }
 
 }  // namespace

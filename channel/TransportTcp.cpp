@@ -35,19 +35,6 @@ bool WouldBlock(int error) {
     return error == EAGAIN || error == EWOULDBLOCK;
 }
 
-// Only an address in four decimal parts is taken: no name lookup, and
-// nothing that does not fit the field is cut to fit. The all-ones address
-// stays refused, as the classic conversion returns it for failure.
-bool ParseHostAddress(const char (&text)[kAddressTextFieldSize], in_addr* address) {
-    if (std::memchr(text, '\0', kAddressTextFieldSize) == nullptr) {
-        return false;
-    }
-    if (inet_pton(AF_INET, text, address) != 1) {
-        return false;
-    }
-    return address->s_addr != htonl(INADDR_NONE);
-}
-
 // Waits for the pending connect; 0 when connected, else the Open code.
 int AwaitConnect(int fd, uint32_t timeoutMs) {
     const uint64_t start = TickMs();
@@ -82,8 +69,10 @@ int AwaitConnect(int fd, uint32_t timeoutMs) {
 }
 
 int OpenTcp(COM_Class& channel, uint32_t timeoutMs) {
-    in_addr address{};
-    if (!ParseHostAddress(channel.HostAddress, &address)) {
+    // The same conversion as a setup's addresses: no name lookup, and a
+    // text that does not fit the field is not cut to fit.
+    uint32_t address = 0;
+    if (!ConvertAddressText(channel.HostAddress, address)) {
         return kTcpBadAddress;
     }
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -100,7 +89,7 @@ int OpenTcp(COM_Class& channel, uint32_t timeoutMs) {
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(channel.HostPort);
-    peer.sin_addr = address;
+    peer.sin_addr.s_addr = htonl(address);
     // A connect that fails at once (no route, say) leaves no error behind for
     // the wait to find, so it is taken as the failed attempt it is.
     if (connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) != 0 &&

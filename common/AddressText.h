@@ -19,8 +19,11 @@ bool CopyAddressText(char (&field)[kAddressTextFieldSize], std::string_view text
 bool AddressTextTerminated(const char (&field)[kAddressTextFieldSize]);
 
 // Reads a dotted address text the way the classic conversion (inet_addr)
-// does. Its failure value is the all-ones address, so 255.255.255.255 is
-// refused as well as malformed text, and so is a field without its zero. On
-// success `hostOrder` holds the address with the first number in the most
+// does, for every address the tool reads: a setup's new addresses and the
+// device's present one, and Set ID's host. Its failure value is the all-ones
+// address, so 255.255.255.255 is refused as well as malformed text, and so
+// is a field without its zero. Unlike inet_addr it refuses a part with a
+// leading zero ("010"), which inet_addr would read as octal. On success
+// `hostOrder` holds the address with the first number in the most
 // significant byte.
 bool ConvertAddressText(const char (&field)[kAddressTextFieldSize], uint32_t& hostOrder);

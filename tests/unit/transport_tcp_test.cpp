@@ -15,6 +15,7 @@
 #include "channel/Tick.h"
 #include "channel/Transport.h"
 #include "idassign/DeviceId.h"
+#include "setup/SetupDatagram.h"
 
 using namespace channeltest;
 
@@ -68,27 +69,58 @@ int SetId(COM_Class& channel, uint32_t timeoutMs) {
 
 // --- Open -------------------------------------------------------------------
 
-class TcpOpenRefusesText : public testing::TestWithParam<const char*> {};
+// Set ID's host and a setup's addresses are read by one conversion: a text
+// that a setup takes reaches the same address over TCP, and a text that a
+// setup refuses is refused by Open before any socket exists. Every accepted
+// text here names 127.0.0.1.
+struct AddressTextCase {
+    const char* text;
+    bool accepted;
+};
 
-TEST_P(TcpOpenRefusesText, BeforeCreatingASocket) {
+class AddressTextBothPaths : public testing::TestWithParam<AddressTextCase> {};
+
+TEST_P(AddressTextBothPaths, SetupAndSetIdAgree) {
+    const AddressTextCase& c = GetParam();
+    SetupRequest request;
+    const bool fits = CopyAddressText(request.NewIp, c.text);
+    CopyAddressText(request.NewMask, "255.0.0.0");
+    CopyAddressText(request.NewGateway, "127.0.0.1");
+    uint8_t datagram[kSetupDatagramLength];
+    EXPECT_EQ(fits && BuildSetupDatagram(request, datagram) == kSetupDatagramBuilt, c.accepted);
+
+    LoopbackListener listener;
     COM_Class channel;
-    PointAt(channel, GetParam(), 4464);
-    int result = 0;
-    {
-        NoNewDescriptors guard;
-        result = channel.Open(1000);
+    PointAt(channel, c.text, listener.Port());
+    if (c.accepted) {
+        EXPECT_EQ(channel.Open(1000), kChannelOk);
+        EXPECT_EQ(
+            std::vector<uint8_t>(datagram + kSetupNewIpOffset, datagram + kSetupNewIpOffset + 4),
+            (std::vector<uint8_t>{127, 0, 0, 1}));
+        return;
     }
-    EXPECT_EQ(kTcpBadAddress, result);
-    EXPECT_EQ(0, channel.SocketOpen);
-    EXPECT_EQ(-1, channel.Socket);
+    NoNewDescriptors guard;
+    EXPECT_EQ(channel.Open(1000), kTcpBadAddress);
+    EXPECT_EQ(channel.SocketOpen, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, TcpOpenRefusesText,
-                         testing::Values("", "localhost", "device.example", "255.255.255.255",
-                                         "127.0.0", "127.0.0.1.5", "256.0.0.1", " 127.0.0.1",
-                                         "127.0.0.1 ", "0x7f.0.0.1",
-                                         // 20 characters: no room for the terminating zero
-                                         "127.0.0.1           "));
+INSTANTIATE_TEST_SUITE_P(
+    Texts, AddressTextBothPaths,
+    testing::Values(AddressTextCase{"127.0.0.1", true},
+                    // What the classic conversion takes besides four decimal parts.
+                    AddressTextCase{"127.0.0.1 ", true}, AddressTextCase{"127.1", true},
+                    AddressTextCase{"0x7f.0.0.1", true}, AddressTextCase{"2130706433", true},
+                    // 19 characters still fit the field.
+                    AddressTextCase{"127.0.0.1          ", true},
+                    // A part with a leading zero would be read as octal.
+                    AddressTextCase{"127.000.000.001", false},
+                    AddressTextCase{"192.168.001.010", false}, AddressTextCase{"127.0.0.01", false},
+                    AddressTextCase{"255.255.255.255", false},
+                    // 20 characters: no room for the terminating zero.
+                    AddressTextCase{"127.0.0.1           ", false}, AddressTextCase{"", false},
+                    AddressTextCase{"localhost", false}, AddressTextCase{"device.example", false},
+                    AddressTextCase{" 127.0.0.1", false}, AddressTextCase{"256.0.0.1", false},
+                    AddressTextCase{"127.0.0.1.5", false}));
 
 TEST(TcpOpen, GuardReallyStopsSocketCreation) {
     COM_Class channel;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "setup/SetupDatagram.h"
@@ -58,9 +59,25 @@ void CheckReplyTests(FuzzInput& input, uint8_t (&mac)[kSetupMacLength]) {
                ModelVerdict(arrived, received, mac));
 }
 
+// A part of the text that inet_aton reads (up to the first blank) with a
+// leading zero and more digits, which it would take as octal.
+FUZZ_MODEL bool ModelOctalPart(const char* field) {
+    const std::string read(field, std::strcspn(field, " \t\n\v\f\r"));
+    size_t start = 0;
+    while (start <= read.size()) {
+        const size_t end = std::min(read.find('.', start), read.size());
+        const std::string part = read.substr(start, end - start);
+        if (part.size() > 1 && part[0] == '0' && part[1] >= '0' && part[1] <= '9') {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
 // inet_aton reads what inet_addr reads, but tells all ones from failure.
 FUZZ_MODEL bool ModelAddress(const char (&field)[kAddressTextFieldSize], uint32_t* hostOrder) {
-    if (std::memchr(field, '\0', sizeof field) == nullptr) {
+    if (std::memchr(field, '\0', sizeof field) == nullptr || ModelOctalPart(field)) {
         return false;
     }
     in_addr address{};

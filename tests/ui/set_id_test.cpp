@@ -177,7 +177,8 @@ private slots:
         QTest::newRow("nothing listens") << "127.0.0.1" << true;
         QTest::newRow("host name") << "localhost" << false;
         QTest::newRow("all-ones address") << "255.255.255.255" << false;
-        QTest::newRow("address with a blank") << "127.0.0.1 " << false;
+        // Read as octal, the parts would name the listener at 127.0.0.1.
+        QTest::newRow("parts with leading zeros") << "127.000.000.001" << false;
         QTest::newRow("20 characters") << "127.000.000.00001.00" << false;
         QTest::newRow("address and a port in one") << "127.0.0.1:4001" << false;
         // Cut at the zero, the text would name the listener.

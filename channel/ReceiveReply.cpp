@@ -15,9 +15,6 @@ int ReceiveReply(COM_Class& channel, const TransportOps& transport, ReplyParser&
         if (got < 0) {
             return got;
         }
-        if (got > 0 && transport.readsMoveTick) {
-            reference = TickMs();
-        }
         for (int n = 0; n < got; ++n) {
             const int result = parser.Feed(buffer[n]);
             if (result != 0) {
@@ -25,14 +22,15 @@ int ReceiveReply(COM_Class& channel, const TransportOps& transport, ReplyParser&
             }
         }
         // Progress inside a frame restarts the clock; bytes skipped while
-        // looking for a start marker do not. A whole read is handled at one
-        // moment, and a parser never leaves a frame without finishing, so one
-        // reading after the batch is the same as one after every byte.
+        // looking for a start marker do not, so a peer that streams noise
+        // cannot hold the transaction past its time-out, however fast it
+        // sends. A whole read is handled at one moment, and a parser never
+        // leaves a frame without finishing, so one reading after the batch is
+        // the same as one after every byte.
         if (got > 0 && parser.InsideFrame()) {
             reference = TickMs();
         }
-        // Time runs out only while nothing is arriving.
-        if (got == 0 && TimeoutPassed(reference, TickMs(), timeoutMs)) {
+        if (TimeoutPassed(reference, TickMs(), timeoutMs)) {
             return kReceiveTimeout;
         }
     }

@@ -43,7 +43,7 @@ int COM_Class::Transact(uint32_t address, uint8_t function, uint8_t command, uin
         return kChannelWrongKind;
     }
     if (transport->drain != nullptr) {
-        const int drained = transport->drain(*this);
+        const int drained = transport->drain(*this, timeoutMs);
         if (drained < 0) {
             return drained;
         }

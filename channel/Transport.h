@@ -18,8 +18,10 @@ struct TransportOps {
     // Releases whatever the transport holds and clears its open flag.
     void (*close)(COM_Class& channel);
     // Throws away bytes left over from earlier traffic; 0 or a negative code.
-    // Null for a transport without a drain (HID).
-    int (*drain)(COM_Class& channel);
+    // Bytes that keep arriving for longer than `timeoutMs` (the transaction's
+    // time-out) end it with kReceiveTimeout. Null for a transport without a
+    // drain (HID).
+    int (*drain)(COM_Class& channel, uint32_t timeoutMs);
     // Sends one finished request frame; 0 or a negative code. `timeoutMs` is
     // the transaction's time-out, for a transport whose send may have to wait
     // for room (TCP); the others may ignore it.
@@ -29,9 +31,6 @@ struct TransportOps {
     // arrive. Returns how many it took, 0 when the wait passed with none, or
     // a negative code.
     int (*read)(COM_Class& channel, uint8_t* buffer, std::size_t room, uint32_t waitMs);
-    // Whether every read that brings bytes restarts the reply's clock (serial
-    // and HID), or only bytes that the parser takes inside a frame (TCP).
-    bool readsMoveTick;
 };
 
 extern const TransportOps kSerialTransport;
@@ -44,9 +43,9 @@ const TransportOps* TransportFor(uint8_t kind);
 
 // The receive loop of every transport: reads through `transport` and feeds
 // each byte to `parser`, in arrival order, until the parser finishes or
-// `timeoutMs` pass without progress (the channel's time-out rule, with the
-// reference tick moved by bytes inside a frame, and by every read that brings
-// bytes where the transport says so). Returns the parser's result (the
-// reply's data length or its code), the read's code, or kReceiveTimeout.
+// `timeoutMs` pass without progress (the channel's time-out rule, tested on
+// every pass, with the reference tick moved only by bytes inside a frame).
+// Returns the parser's result (the reply's data length or its code), the
+// read's code, or kReceiveTimeout.
 int ReceiveReply(COM_Class& channel, const TransportOps& transport, ReplyParser& parser,
                  uint32_t timeoutMs);

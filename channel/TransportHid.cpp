@@ -119,5 +119,5 @@ HidBackend* SetHidBackend(HidBackend* backend) {
 }
 
 const TransportOps kHidTransport = {
-    HidOpenDevice, HidCloseDevice, nullptr, HidSend, HidRead, true,
+    HidOpenDevice, HidCloseDevice, nullptr, HidSend, HidRead,
 };

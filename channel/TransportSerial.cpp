@@ -16,6 +16,7 @@
 
 #include "channel/COM_Class.h"
 #include "channel/ChannelResult.h"
+#include "channel/Tick.h"
 #include "channel/Transport.h"
 
 static_assert(sizeof(termios) <= kSerialSettingsSize,
@@ -188,10 +189,13 @@ void SerialClosePort(COM_Class& channel) {
     channel.SerialOpen = 0;
 }
 
-int SerialDrain(COM_Class& channel) {
+int SerialDrain(COM_Class& channel, uint32_t timeoutMs) {
     if (!channel.SerialOpen) {
         return kSerialNotOpen;
     }
+    // A line that never falls silent would hold the drain for ever; after the
+    // transaction's time-out the request would only drown in the stream.
+    const uint64_t start = TickMs();
     uint8_t discard[kSerialDrainChunk];
     for (;;) {
         int waiting = 0;
@@ -200,6 +204,9 @@ int SerialDrain(COM_Class& channel) {
         }
         if (waiting == 0) {
             return 0;
+        }
+        if (TimeoutPassed(start, TickMs(), timeoutMs)) {
+            return kReceiveTimeout;
         }
         const std::size_t chunk =
             static_cast<std::size_t>(waiting) < kSerialDrainChunk ? waiting : kSerialDrainChunk;
@@ -303,5 +310,5 @@ bool SerialDevicePath(const char* portName, std::size_t fieldSize, std::string* 
 }
 
 const TransportOps kSerialTransport = {
-    SerialOpenPort, SerialClosePort, SerialDrain, SerialSend, SerialRead, true,
+    SerialOpenPort, SerialClosePort, SerialDrain, SerialSend, SerialRead,
 };

@@ -114,14 +114,20 @@ void CloseTcp(COM_Class& channel) {
     channel.SocketOpen = 0;
 }
 
-int DrainTcp(COM_Class& channel) {
+int DrainTcp(COM_Class& channel, uint32_t timeoutMs) {
     if (!channel.SocketOpen) {
         return kSocketError;
     }
+    // A peer that never stops sending would hold the drain for ever; after
+    // the transaction's time-out the request would only drown in the stream.
+    const uint64_t start = TickMs();
     for (;;) {
         const ssize_t received =
             recv(channel.Socket, channel.ReplyData, kReceiveChunk, MSG_DONTWAIT);
         if (received > 0) {
+            if (TimeoutPassed(start, TickMs(), timeoutMs)) {
+                return kReceiveTimeout;
+            }
             continue;
         }
         if (received == 0) {
@@ -222,4 +228,4 @@ int ReadTcp(COM_Class& channel, uint8_t* buffer, std::size_t room, uint32_t wait
 
 }  // namespace
 
-const TransportOps kTcpTransport = {OpenTcp, CloseTcp, DrainTcp, SendTcp, ReadTcp, false};
+const TransportOps kTcpTransport = {OpenTcp, CloseTcp, DrainTcp, SendTcp, ReadTcp};

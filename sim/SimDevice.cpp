@@ -178,6 +178,20 @@ bool ParseTcpReply(const std::string& text, SimTcpReply* reply) {
     return false;
 }
 
+bool ParseTcpFlood(const std::string& text, SimTcpFlood* flood) {
+    static const std::pair<const char*, SimTcpFlood> kKinds[] = {
+        {"accept", SimTcpFlood::Accept},
+        {"request", SimTcpFlood::Request},
+    };
+    for (const auto& kind : kKinds) {
+        if (text == kind.first) {
+            *flood = kind.second;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool SetTcpBytes(const std::string& text, std::vector<uint8_t>* target) {
     std::vector<uint8_t> bytes;
     if (!ParseHexBytes(text, &bytes) || bytes.empty() || bytes.size() > kMostTcpBytes) {
@@ -328,6 +342,12 @@ const std::vector<DeviceKey>& DeviceKeys() {
          [](const std::string& v, SimDevice* d) {
              d->tcp.reply = SimTcpReply::Trickle;
              return SetInt(v, 1, kLongestTrickleGapMs, &d->tcp.trickleMs);
+         }},
+        {"tcp-flood", "accept or request: from then on, stream zeros as fast as the tool reads",
+         [](const std::string& v, SimDevice* d) { return ParseTcpFlood(v, &d->tcp.flood); }},
+        {"tcp-flood-for", "end the flood after MS ms (default: when the connection closes)",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 0, kLargestDelayMs, &d->tcp.floodForMs);
          }},
     };
     return keys;

@@ -48,6 +48,14 @@ enum class SimTcpReply {
     Trickle,  // an endless trickle of bytes that are no start marker
 };
 
+// When a device starts streaming zeros at the tool as fast as the connection
+// takes them, as a crashed device or a misconfigured port forward would.
+enum class SimTcpFlood {
+    None,
+    Accept,   // from the moment the connection is accepted
+    Request,  // from each request on
+};
+
 // How a device's TCP service misbehaves. Every key applies to every request.
 struct SimTcpBehaviour {
     SimTcpReply reply = SimTcpReply::Answer;
@@ -67,6 +75,8 @@ struct SimTcpBehaviour {
     std::vector<uint8_t> data;
     std::vector<uint8_t> before;  // sent as soon as a connection is accepted
     int trickleMs = 50;           // between the bytes of a trickle
+    SimTcpFlood flood = SimTcpFlood::None;
+    int floodForMs = -1;  // how long a flood lasts; -1: until the connection closes
 };
 
 struct SimDevice {

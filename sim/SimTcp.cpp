@@ -13,6 +13,11 @@ namespace {
 
 constexpr int kListenBacklog = 16;
 constexpr size_t kReceiveChunk = 4096;
+// A flood writes until the connection takes no more, then looks again this
+// much later; a task due at once would keep the loop from reading.
+constexpr size_t kFloodChunk = 65536;
+constexpr int kFloodPauseMs = 1;
+constexpr uint64_t kFloodForEver = UINT64_MAX;
 
 uint32_t HostOrder(const std::array<uint8_t, 4>& address) {
     uint32_t value = 0;
@@ -151,6 +156,9 @@ void SimTcp::Accept(size_t device) {
     if (!devices_[device].tcp.before.empty()) {
         Send(connection, devices_[device].tcp.before);
     }
+    if (devices_[device].tcp.flood == SimTcpFlood::Accept) {
+        StartFlood(connection);
+    }
 }
 
 void SimTcp::Receive(const ConnectionPtr& connection) {
@@ -181,6 +189,9 @@ void SimTcp::Handle(const ConnectionPtr& connection, const SimFrameSeen& frame) 
     }
     const SimTcpBehaviour& behaviour = devices_[connection->device].tcp;
     const SimRequest request = frame.request;
+    if (behaviour.flood == SimTcpFlood::Request) {
+        StartFlood(connection);
+    }
     switch (behaviour.reply) {
         case SimTcpReply::None:
             return;
@@ -204,7 +215,8 @@ void SimTcp::Handle(const ConnectionPtr& connection, const SimFrameSeen& frame) 
 }
 
 void SimTcp::Answer(const ConnectionPtr& connection, const SimRequest& request) {
-    if (connection->fd < 0) {
+    // A device that streams zeros answers nothing meanwhile.
+    if (connection->fd < 0 || connection->floodUntilMs > SimLoop::NowMs()) {
         return;
     }
     const SimDevice& device = devices_[connection->device];
@@ -231,6 +243,30 @@ void SimTcp::Trickle(const ConnectionPtr& connection, size_t n) {
     Send(connection, {SimNoiseByte(n)});
     loop_.After(devices_[connection->device].tcp.trickleMs,
                 [this, connection, n] { Trickle(connection, n + 1); });
+}
+
+void SimTcp::StartFlood(const ConnectionPtr& connection) {
+    const int forMs = devices_[connection->device].tcp.floodForMs;
+    const bool running = connection->floodUntilMs > SimLoop::NowMs();
+    connection->floodUntilMs =
+        forMs < 0 ? kFloodForEver : SimLoop::NowMs() + static_cast<uint64_t>(forMs);
+    if (!running) {
+        Flood(connection);
+    }
+}
+
+void SimTcp::Flood(const ConnectionPtr& connection) {
+    if (connection->fd < 0 || SimLoop::NowMs() >= connection->floodUntilMs) {
+        return;
+    }
+    static const std::vector<uint8_t> zeros(kFloodChunk, 0);
+    while (send(connection->fd, zeros.data(), zeros.size(), MSG_NOSIGNAL | MSG_DONTWAIT) > 0) {
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        Drop(connection);
+        return;
+    }
+    loop_.After(kFloodPauseMs, [this, connection] { Flood(connection); });
 }
 
 void SimTcp::Send(const ConnectionPtr& connection, const std::vector<uint8_t>& bytes) {

@@ -50,6 +50,7 @@ private:
         int fd = -1;
         size_t device = 0;
         SimRequestReader reader;
+        uint64_t floodUntilMs = 0;  // a flood runs until then (SimLoop::NowMs)
     };
     using ConnectionPtr = std::shared_ptr<Connection>;
 
@@ -59,6 +60,8 @@ private:
     void Handle(const ConnectionPtr& connection, const SimFrameSeen& frame);
     void Answer(const ConnectionPtr& connection, const SimRequest& request);
     void Trickle(const ConnectionPtr& connection, size_t n);
+    void StartFlood(const ConnectionPtr& connection);
+    void Flood(const ConnectionPtr& connection);
     void Send(const ConnectionPtr& connection, const std::vector<uint8_t>& bytes);
     void Drop(const ConnectionPtr& connection);
     void Record(size_t device, const SimFrameSeen& frame);

@@ -17,6 +17,7 @@
 #include "LoopbackSim.h"
 #include "channel/COM_Class.h"
 #include "channel/ChannelResult.h"
+#include "channel/Tick.h"
 #include "idassign/DeviceId.h"
 
 namespace {
@@ -26,6 +27,8 @@ using Bytes = std::vector<uint8_t>;
 // For the faults that end in a time-out: short, so the suite stays quick.
 constexpr uint32_t kShortTimeoutMs = 300;
 constexpr int kNoDetail = -1;
+// Beyond a time-out, for a loaded machine; far below the flood's 8 s.
+constexpr uint32_t kFloodMarginMs = 2000;
 
 const Bytes kWorkedRequest = {0x19, 0x01, 0x01, 0x00, 0x00, 0x00, 0x02,
                               0xFD, 0x02, 0x5A, 0x05, 0x35, 0x06, 0x03};
@@ -130,6 +133,37 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"ClosesTheConnectionLater", "tcp-reply=close,tcp-delay=100",
                   kDeviceIdReplyLimitMs, kPeerClosed, kNoDetail}),
     [](const testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+// A peer that never stops sending holds no transaction past its time-out,
+// whether the stream begins before the request (the drain gives up) or after
+// it (the receive does); a reply behind a stream is still taken, since its
+// bytes move the clock. Streams end after 8 s, so a channel without the
+// bound ends too, only late.
+TEST(SimFlood, EndsTheTransactionWithinItsTimeOut) {
+    struct Case {
+        const char* name;
+        const char* settings;
+        uint32_t timeoutMs;
+        int expected;
+    };
+    const Case cases[] = {
+        {"flood before the request", "tcp-flood=accept,tcp-flood-for=8000", kShortTimeoutMs,
+         kReceiveTimeout},
+        {"flood after the request", "tcp-flood=request,tcp-flood-for=8000", kShortTimeoutMs,
+         kReceiveTimeout},
+        {"flood, then a reply", "tcp-flood=request,tcp-flood-for=300,tcp-delay=600",
+         kDeviceIdReplyLimitMs, 1},
+    };
+    for (const Case& c : cases) {
+        LoopbackSim sim({"--device", std::string("port=0,") + c.settings});
+        ASSERT_TRUE(sim.ready()) << sim.failure();
+        COM_Class channel;
+        ASSERT_EQ(OpenTo(channel, sim.Port()), kChannelOk);
+        const uint64_t start = TickMs();
+        EXPECT_EQ(SetId(channel, 5, c.timeoutMs, nullptr), c.expected) << c.name;
+        EXPECT_LT(TickMs() - start, c.timeoutMs + kFloodMarginMs) << c.name;
+    }
+}
 
 TEST(SimDrain, BytesSentBeforeTheRequestNeverReachTheParser) {
     // Unless drained, a start marker and a foreign address would end the

@@ -36,6 +36,11 @@ const std::vector<TcpFault>& TcpFaults() {
         {"answers too late", "tcp-delay=1500", kReceiveTimeout},
         {"no answer", "tcp-reply=none", kReceiveTimeout},
         {"endless trickle of noise", "tcp-reply=trickle,tcp-trickle=20", kReceiveTimeout},
+        // Zeros as fast as the connection takes them; the stream would end
+        // by itself only after 8 s, far beyond the soak's bound.
+        {"flood before the request", "tcp-flood=accept,tcp-flood-for=8000", kReceiveTimeout},
+        {"flood after the request", "tcp-flood=request,tcp-flood-for=8000", kReceiveTimeout},
+        {"flood, then the reply", "tcp-flood=request,tcp-flood-for=150,tcp-delay=300", 1},
         {"closes the connection", "tcp-reply=close", kPeerClosed},
         {"wrong address", "tcp-address=2", kReplyWrongAddress},
         {"wrong sequence", "tcp-sequence=1", kReplyWrongSequence},

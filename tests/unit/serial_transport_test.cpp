@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -111,6 +112,23 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return false;
+    }
+
+    // Writes zeros as fast as the terminal side takes them, for `ms` or until
+    // `stop` is set.
+    void Flood(int ms, const std::atomic<bool>& stop) {
+        const std::vector<uint8_t> zeros(1024, 0);
+        // Never blocked in a write once the channel has stopped reading.
+        const int flags = fcntl(device_, F_GETFL);
+        fcntl(device_, F_SETFL, flags | O_NONBLOCK);
+        const uint64_t start = TickMs();
+        while (!stop && !TimeoutPassed(start, TickMs(), static_cast<uint32_t>(ms))) {
+            pollfd writable{device_, POLLOUT, 0};
+            if (poll(&writable, 1, 10) > 0 && write(device_, zeros.data(), zeros.size()) < 0) {
+                continue;
+            }
+        }
+        fcntl(device_, F_SETFL, flags);
     }
 
     int WaitingNow() const {
@@ -313,17 +331,17 @@ TEST_F(SerialTransport, CloseAndDestructionLetThePortGo) {
 // ---- drain and send ----------------------------------------------------
 
 TEST_F(SerialTransport, DrainOnAClosedPortFails) {
-    EXPECT_EQ(kSerialTransport.drain(channel_), kSerialNotOpen);
+    EXPECT_EQ(kSerialTransport.drain(channel_, kUnusedTimeoutMs), kSerialNotOpen);
 }
 
 TEST_F(SerialTransport, DrainThrowsAwayEverythingWaiting) {
     ASSERT_EQ(channel_.Open(0), 0);
-    EXPECT_EQ(kSerialTransport.drain(channel_), 0);  // nothing waiting
+    EXPECT_EQ(kSerialTransport.drain(channel_, kUnusedTimeoutMs), 0);  // nothing waiting
 
     const std::vector<uint8_t> leftovers(3 * kSerialDrainChunk + 7, 0x91);
     pty_.Write(leftovers);
     ASSERT_TRUE(pty_.WaitUntilWaiting(static_cast<int>(leftovers.size())));
-    EXPECT_EQ(kSerialTransport.drain(channel_), 0);
+    EXPECT_EQ(kSerialTransport.drain(channel_, kUnusedTimeoutMs), 0);
     EXPECT_EQ(pty_.WaitingNow(), 0);
 }
 
@@ -347,7 +365,7 @@ TEST_F(SerialTransport, FailingPortGivesItsCodes) {
     channel_.SerialHandle = fd;
     channel_.SerialOpen = 1;
     const uint8_t byte = 0x19;
-    EXPECT_EQ(kSerialTransport.drain(channel_), kSerialIoFailed);
+    EXPECT_EQ(kSerialTransport.drain(channel_, kUnusedTimeoutMs), kSerialIoFailed);
     EXPECT_EQ(kSerialTransport.send(channel_, &byte, 1, kUnusedTimeoutMs), kSerialIoFailed);
     EXPECT_EQ(Receive(1000), kSerialReadFailed);
     channel_.Close();
@@ -458,6 +476,54 @@ TEST_F(SerialTransport, SetIdTransactionOnASilentLineTimesOut) {
               kReceiveTimeout);
     EXPECT_EQ(pty_.Read(test_frames::kSetIdFrame.size()), test_frames::kSetIdFrame);
     EXPECT_EQ(channel_.SerialOpen, 1);  // the caller closes
+}
+
+// A line that never falls silent holds no transaction past its time-out,
+// whether the stream begins before the request (the drain gives up) or after
+// it (the receive does); a reply behind a stream is still taken, since its
+// bytes move the clock. The stream ends after 8 s at the latest, so a channel
+// without the bound ends too, only late.
+TEST(SerialFlood, EndsTheTransactionWithinItsTimeOut) {
+    enum class Start { BeforeRequest, AfterRequest };
+    struct Case {
+        const char* name;
+        Start start;
+        int floodMs;
+        uint32_t timeoutMs;
+        int expected;
+    };
+    const Case cases[] = {
+        {"flood before the request", Start::BeforeRequest, 8000, 300, kReceiveTimeout},
+        {"flood after the request", Start::AfterRequest, 8000, 300, kReceiveTimeout},
+        {"flood, then a reply", Start::AfterRequest, 300, 3000, 1},
+    };
+    for (const Case& c : cases) {
+        PtyDevice pty;
+        ASSERT_TRUE(pty.ok());
+        COM_Class channel;
+        SetPortName(channel, pty.portName());
+        channel.BaudRate = 115200;
+        ASSERT_EQ(channel.Open(0), 0);
+        std::atomic<bool> done{false};
+        std::thread device([&] {
+            if (c.start == Start::AfterRequest) {
+                pty.Read(test_frames::kSetIdFrame.size());
+            }
+            pty.Flood(c.floodMs, done);
+            if (!done) {
+                pty.Write(SetIdReply({0x05}));
+            }
+        });
+        const uint64_t start = TickMs();
+        const uint8_t id = 5;
+        EXPECT_EQ(channel.Transact(kDeviceIdAddress, kDeviceIdFunction, kDeviceIdCommand, 1, &id,
+                                   c.timeoutMs, nullptr),
+                  c.expected)
+            << c.name;
+        EXPECT_LT(TickMs() - start, c.timeoutMs + 2000u) << c.name;
+        done = true;
+        device.join();
+    }
 }
 
 TEST(ReplyFrameHelper, ChecksumIsCrc16Arc) {

@@ -248,7 +248,7 @@ TEST(TcpDrain, LeftoverBytesNeverReachTheParser) {
 TEST(TcpDrain, NothingWaitingIsDrained) {
     LoopbackChannel link;
     ASSERT_TRUE(link.Open());
-    EXPECT_EQ(kChannelOk, kTcpTransport.drain(link.channel));
+    EXPECT_EQ(kChannelOk, kTcpTransport.drain(link.channel, 3000));
 }
 
 TEST(TcpDrain, PeerThatClosedFailsTheTransactionBeforeTheSend) {

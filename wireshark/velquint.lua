@@ -209,9 +209,10 @@ local function dissect_discovery_reply(tvb, tree)
     add_datagram_header(tree, tvb, "search")
     local fields_end = kReplyBaudOffset + 1
     if tvb:reported_len() < fields_end then
+        local record = tvb:reported_len() - kHeaderLength
         tree:add_proto_expert_info(de.short_record, string.format(
-            "Record of %d bytes: the fields from byte %d of the reply on are missing, and the "
-            .. "tool lists them empty", tvb:reported_len() - kHeaderLength, tvb:reported_len()))
+            "Record of %d byte%s: the fields from byte %d of the reply on are missing, and the "
+            .. "tool lists them empty", record, record == 1 and "" or "s", tvb:reported_len()))
     end
     local mac, ip
     if holds(tvb, kReplyMacOffset, kMacLength) then
@@ -814,7 +815,12 @@ local function dissect_channel(tvb, pinfo, tree)
             local frame = measure(tvb, offset)
             if frame.needs and pinfo.can_desegment > 0 and not truncated then
                 pinfo.desegment_offset = offset
-                pinfo.desegment_len = frame.needs - (total - offset)
+                -- Until the count is in hand, whatever the next segment
+                -- brings: asking twice within one packet (for the header,
+                -- then for the rest) leaves TCP's second pass without the
+                -- reassembled frame.
+                pinfo.desegment_len = frame.count and frame.needs - (total - offset)
+                    or DESEGMENT_ONE_MORE_SEGMENT
                 if not pinfo.visited then
                     waiting[direction(pinfo)] = { number = pinfo.number, bytes = tvb:raw(offset) }
                 end

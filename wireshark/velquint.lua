@@ -278,8 +278,8 @@ local function dissect_setup_reply(tvb, tree)
     return "Setup confirmed by " .. mac
 end
 
-local function dissect_refused(tvb, tree, why)
-    tree:add_proto_expert_info(de.not_accepted, "Not a datagram the tool sends or accepts: " .. why)
+-- The header, when it is one of the tool's, and the rest as plain bytes.
+local function add_uninterpreted(tvb, tree)
     local offset = 0
     if holds(tvb, 0, kHeaderLength) then
         local identifier = tvb:raw(0, kIdentifierLength)
@@ -292,6 +292,11 @@ local function dissect_refused(tvb, tree, why)
     if tvb:len() > offset then
         tree:add(df.data, tvb(offset))
     end
+end
+
+local function dissect_refused(tvb, tree, why)
+    tree:add_proto_expert_info(de.not_accepted, "Not a datagram the tool sends or accepts: " .. why)
+    add_uninterpreted(tvb, tree)
     return "Not accepted: " .. why
 end
 
@@ -310,11 +315,12 @@ function datagram.dissector(tvb, pinfo, tree)
     if kind and holds(tvb, 0, tvb:reported_len()) then
         info = dissect_kind[kind](tvb, subtree)
     elseif kind then
-        -- The tool would take it, but the capture lacks its end: show the
-        -- header and what there is, nothing read from bytes that are not here.
+        -- The tool would take it, but the capture lacks its end: nothing is
+        -- read from bytes that are not there.
         subtree:add_proto_expert_info(de.cut_short, string.format(
             "The capture holds %d of the datagram's %d bytes", tvb:len(), tvb:reported_len()))
-        info = dissect_refused(tvb, subtree, kind .. " cut short in the capture")
+        add_uninterpreted(tvb, subtree)
+        info = "Cut short in the capture: " .. kind
     else
         info = dissect_refused(tvb, subtree, why)
     end
@@ -828,7 +834,7 @@ local function dissect_channel(tvb, pinfo, tree)
             elseif frame.needs then
                 summaries[#summaries + 1] = dissect_cut_short(tvb, tree, frame,
                     truncated and "the capture did not keep the packet whole"
-                    or "no reassembly here")
+                    or "TCP does not reassemble here (see its preferences)")
                 offset = total
             else
                 summaries[#summaries + 1] = dissect_frame(tvb, pinfo, tree, frame)

@@ -16,6 +16,7 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:chec
 
 .PHONY: all deps configure build run test demo bench bench-code bench-startup bench-search bench-setup bench-setid screenshot clean \
 	configure-asan build-asan test-plain test-asan fuzz soak
+.PHONY: test-dissector
 
 all: build
 
@@ -97,6 +98,15 @@ bench-setid: build
 # lab against velquint-sim (needs root).
 screenshot: build
 	@./scripts/screenshot.sh $(BUILD_DIR)
+
+# The Wireshark plugin (wireshark/velquint.lua) under tshark: captures made
+# from exact bytes, and traffic recorded in the lab (needs root). Installs
+# tshark first (install-deps.sh --check); a configure after that finds it.
+test-dissector:
+	@./scripts/install-deps.sh --check
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint_wireshark_checks
+	@ctest --test-dir $(BUILD_DIR) -L wireshark --output-on-failure -j $(JOBS)
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR)

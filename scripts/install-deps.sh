@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing need, and
 # only those that are missing, so a second run costs a few dpkg queries.
+#
+#   install-deps.sh           what building, running and `make test` need
+#   install-deps.sh --check   that, and the tools only `make check` uses
 set -euo pipefail
 
 packages=(
@@ -14,6 +17,21 @@ packages=(
     xvfb xauth x11-utils imagemagick xdotool
     fonts-dejavu-core
 )
+
+# Tools of the checks that run in `make check` only (the Wireshark plugin's
+# tests). tshark brings text2pcap and dumpcap along.
+check_packages=(
+    tshark
+)
+
+case "${1:-}" in
+    "") ;;
+    --check) packages+=("${check_packages[@]}") ;;
+    *)
+        echo "usage: install-deps.sh [--check]" >&2
+        exit 2
+        ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -29,6 +47,8 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 echo "installing: ${missing[*]}"
+# Non-interactive also answers wireshark-common's question about capturing as
+# a user other than root with its default (no).
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}"

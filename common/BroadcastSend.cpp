@@ -112,3 +112,14 @@ ssize_t SendBroadcastDatagram(int socket, const uint8_t* data, size_t length, ui
     errno = lastError;
     return -1;
 }
+
+ssize_t SendBroadcastDatagramVia(int socket, const uint8_t* data, size_t length, uint16_t port,
+                                 int flags, unsigned interfaceIndex) {
+    for (const BroadcastInterface& interface : BroadcastInterfaces()) {
+        if (interface.index == interfaceIndex) {
+            return SendOutOf(socket, interface, data, length, BroadcastDestination(port), flags);
+        }
+    }
+    errno = ENXIO;
+    return -1;
+}

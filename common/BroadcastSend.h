@@ -19,3 +19,10 @@
 // went out; otherwise -1 with errno set by the failing send.
 ssize_t SendBroadcastDatagram(int socket, const uint8_t* data, size_t length, uint16_t port,
                               int flags);
+
+// Sends the same datagram out of interface `interfaceIndex` only, with that
+// interface's first IPv4 address as the source, named with IP_PKTINFO as
+// above. -1 with errno set when the interface is not up, cannot broadcast or
+// has no IPv4 address (ENXIO), or when the send fails.
+ssize_t SendBroadcastDatagramVia(int socket, const uint8_t* data, size_t length, uint16_t port,
+                                 int flags, unsigned interfaceIndex);

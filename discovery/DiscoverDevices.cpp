@@ -50,9 +50,28 @@ bool WaitReadable(int socket, int waitMs) {
 
 // One datagram into the cleared buffer; -1 for a failed receive and for a
 // datagram longer than the buffer, which Linux would otherwise cut silently.
-ssize_t ReceiveDatagram(int socket, uint8_t (&buffer)[kLargestReplyRead]) {
+// `*interfaceIndex` is the interface it came in on, where the socket was
+// asked to tell (IP_PKTINFO), and 0 otherwise.
+ssize_t ReceiveDatagram(int socket, uint8_t (&buffer)[kLargestReplyRead],
+                        unsigned* interfaceIndex) {
     std::memset(buffer, 0, sizeof buffer);
-    const ssize_t length = recv(socket, buffer, sizeof buffer, MSG_TRUNC);
+    iovec payload{buffer, sizeof buffer};
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message{};
+    message.msg_iov = &payload;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t length = recvmsg(socket, &message, MSG_TRUNC);
+    *interfaceIndex = 0;
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+         header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(header), sizeof info);
+            *interfaceIndex = static_cast<unsigned>(info.ipi_ifindex);
+        }
+    }
     if (length > static_cast<ssize_t>(sizeof buffer)) {
         return -1;
     }
@@ -61,7 +80,8 @@ ssize_t ReceiveDatagram(int socket, uint8_t (&buffer)[kLargestReplyRead]) {
 
 }  // namespace
 
-int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds, int timeLimitMs) {
+int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds, int timeLimitMs,
+                    const DiscoveryOptions& options) {
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(std::max(0, timeLimitMs));
 
@@ -89,10 +109,19 @@ int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds, int t
     if (bind(udp, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         return kDiscoverBindFailed;
     }
+    // Only a caller that asks where replies come in pays for being told.
+    if (options.interfaceIndex != 0 || options.replyInterfaces != nullptr) {
+        setsockopt(udp, IPPROTO_IP, IP_PKTINFO, &kSocketOptionOn, sizeof kSocketOptionOn);
+    }
 
     uint8_t request[kDiscoveryRequestLength];
     BuildDiscoveryRequest(request);
-    if (SendBroadcastDatagram(udp, request, sizeof request, kDeviceUdpPort, 0) < 0) {
+    const ssize_t sent =
+        options.interfaceIndex == 0
+            ? SendBroadcastDatagram(udp, request, sizeof request, kDeviceUdpPort, 0)
+            : SendBroadcastDatagramVia(udp, request, sizeof request, kDeviceUdpPort, 0,
+                                       options.interfaceIndex);
+    if (sent < 0) {
         return kDiscoverSendFailed;
     }
 
@@ -107,13 +136,22 @@ int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds, int t
         if (leftMs <= 0 || !WaitReadable(udp, static_cast<int>(std::min(waitMs, leftMs)))) {
             break;
         }
-        const ssize_t length = ReceiveDatagram(udp, datagram);
+        unsigned arrivedOn = 0;
+        const ssize_t length = ReceiveDatagram(udp, datagram, &arrivedOn);
+        // A reply on another interface than the one asked is no answer to
+        // this request.
+        if (options.interfaceIndex != 0 && arrivedOn != options.interfaceIndex) {
+            continue;
+        }
         switch (StoreDiscoveryDatagram(table, capacity, &writePosition, datagram, length)) {
             case DiscoveryDatagramOutcome::Skipped:
                 continue;
             case DiscoveryDatagramOutcome::TableFull:
                 return kDiscoverTableFull;
             case DiscoveryDatagramOutcome::Stored:
+                if (options.replyInterfaces != nullptr) {
+                    options.replyInterfaces[DeviceTableCount(table) - 1] = arrivedOn;
+                }
                 waitMs = kReplyWaitMicroseconds / kMicrosecondsPerMillisecond;
                 break;
         }

@@ -23,6 +23,16 @@ constexpr int kSearchTimeLimitMs = 30000;
 // receive buffer would drop part of the burst. The kernel may grant less.
 constexpr int kDiscoveryReceiveBufferBytes = 1 << 20;
 
+// What a search may do beyond the window's, for the command line.
+struct DiscoveryOptions {
+    // 0: the request goes out as the window's does; otherwise out of this
+    // interface only, and only replies that come in on it are taken.
+    unsigned interfaceIndex = 0;
+    // When not null, room for kMaxDeviceRecords: the index of the interface
+    // each stored record came in on, in table order.
+    unsigned* replyInterfaces = nullptr;
+};
+
 // Broadcasts one discovery request from port 3195 and stores each reply, from
 // its byte 8 on, as one record of `table` (a DeviceTable of `capacity` bytes,
 // count byte included). Waits `firstWaitSeconds` for the first datagram and
@@ -30,4 +40,4 @@ constexpr int kDiscoveryReceiveBufferBytes = 1 << 20;
 // passes with nothing to read or `timeLimitMs` after the call began.
 // Replies are not de-duplicated. On -1 to -5 the table is untouched.
 int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds,
-                    int timeLimitMs = kSearchTimeLimitMs);
+                    int timeLimitMs = kSearchTimeLimitMs, const DiscoveryOptions& options = {});

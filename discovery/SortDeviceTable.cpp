@@ -40,7 +40,8 @@ void SortDeviceTable(uint8_t order) {
     SortDeviceTable(DeviceTable, DeviceTableScratch, kDeviceTableSize, order);
 }
 
-void SortDeviceTable(uint8_t* table, uint8_t* scratch, size_t tableSize, uint8_t order) {
+void SortDeviceTable(uint8_t* table, uint8_t* scratch, size_t tableSize, uint8_t order,
+                     unsigned* formerPositions) {
     if (order < MacAscending || order > IpDescending) {
         return;
     }
@@ -71,6 +72,9 @@ void SortDeviceTable(uint8_t* table, uint8_t* scratch, size_t tableSize, uint8_t
         scratch[writePosition] = static_cast<uint8_t>(record.length);
         std::memcpy(scratch + writePosition + kRecordLengthPrefix, record.bytes, record.length);
         writePosition += kRecordLengthPrefix + record.length;
+        if (formerPositions != nullptr) {
+            formerPositions[i] = entries[i].position;
+        }
     }
     std::memcpy(table, scratch, tableSize);
 }

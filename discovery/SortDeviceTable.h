@@ -20,8 +20,11 @@ constexpr uint8_t kInitialSortOrder = MacAscending;
 void SortDeviceTable(uint8_t order);
 
 // The same on any table of `tableSize` bytes, with a scratch buffer of the
-// same size.
-void SortDeviceTable(uint8_t* table, uint8_t* scratch, size_t tableSize, uint8_t order);
+// same size. When `formerPositions` is not null (room for kMaxDeviceRecords),
+// it receives, for each record in its new place, the place it had before, so
+// that what a caller keeps beside the records can follow them.
+void SortDeviceTable(uint8_t* table, uint8_t* scratch, size_t tableSize, uint8_t order,
+                     unsigned* formerPositions = nullptr);
 
 // Header columns that re-sort the list.
 constexpr int kMacColumnIndex = 0;

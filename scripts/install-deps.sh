@@ -10,7 +10,7 @@ packages=(
     build-essential cmake ninja-build pkg-config ccache
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    libhidapi-dev
+    libhidapi-dev libcli11-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
     iproute2 procps time
     libx11-dev libxtst-dev

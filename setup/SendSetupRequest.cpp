@@ -1,4 +1,5 @@
 #include "setup/SendSetupRequest.h"
+#include "setup/SetupSocket.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -23,18 +24,6 @@ constexpr long kMillisecondsPerSecond = 1000;
 
 bool SetOption(int fd, int option) {
     return setsockopt(fd, SOL_SOCKET, option, &kOptionOn, sizeof kOptionOn) == 0;
-}
-
-// Sends the datagram once. A broadcast that Linux refuses for want of a
-// route goes out of each broadcast-capable interface instead.
-bool SendDatagram(int fd, const uint8_t (&datagram)[kSetupDatagramLength], bool broadcast,
-                  const sockaddr_in& destination) {
-    const ssize_t sent =
-        broadcast
-            ? SendBroadcastDatagram(fd, datagram, sizeof datagram, kDeviceUdpPort, MSG_DONTROUTE)
-            : sendto(fd, datagram, sizeof datagram, MSG_DONTROUTE,
-                     reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
-    return sent == static_cast<ssize_t>(sizeof datagram);
 }
 
 // Waits for the device's confirmation. Each wait lasts the full reply wait
@@ -86,14 +75,12 @@ int AwaitConfirmation(int fd, const SetupRequest& request, Clock::time_point dea
 
 }  // namespace
 
-int SendSetupRequest(const SetupRequest& request, uint32_t overallCapMs) {
+int OpenSetupSocket(bool broadcast) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return kSetupSocketFailed;
     }
-    const ScopeExit closeSocket([fd] { close(fd); });
-
-    const bool broadcast = request.Broadcast != 0;
+    ScopeExit closeSocket([fd] { close(fd); });
     if (broadcast) {
         if (!SetOption(fd, SO_BROADCAST)) {
             return kSetupBroadcastOptionFailed;
@@ -111,12 +98,17 @@ int SendSetupRequest(const SetupRequest& request, uint32_t overallCapMs) {
     if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         return kSetupBindFailed;
     }
+    closeSocket.Release();
+    return fd;
+}
 
-    sockaddr_in destination{};
-    destination.sin_family = AF_INET;
-    destination.sin_port = htons(kDeviceUdpPort);
-    if (broadcast) {
-        destination.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+int PrepareSetupDatagram(const SetupRequest& request, uint8_t (&datagram)[kSetupDatagramLength],
+                         sockaddr_in* destination) {
+    *destination = sockaddr_in{};
+    destination->sin_family = AF_INET;
+    destination->sin_port = htons(kDeviceUdpPort);
+    if (request.Broadcast != 0) {
+        destination->sin_addr.s_addr = htonl(INADDR_BROADCAST);
     } else {
         // inet_addr gives all ones for a text it cannot read; a direct setup
         // must not turn into a broadcast because of that.
@@ -127,21 +119,41 @@ int SendSetupRequest(const SetupRequest& request, uint32_t overallCapMs) {
         if (!ConvertAddressText(request.CurrentIp, current)) {
             return kSetupCurrentIpRefused;
         }
-        destination.sin_addr.s_addr = htonl(current);
+        destination->sin_addr.s_addr = htonl(current);
     }
-
-    uint8_t datagram[kSetupDatagramLength];
     for (const auto* field : {&request.NewIp, &request.NewMask, &request.NewGateway}) {
         if (!AddressTextTerminated(*field)) {
             return kSetupAddressTextUnterminated;
         }
     }
-    const int built = BuildSetupDatagram(request, datagram);
-    if (built != kSetupDatagramBuilt) {
-        return built;
-    }
+    return BuildSetupDatagram(request, datagram);
+}
 
-    if (!SendDatagram(fd, datagram, broadcast, destination)) {
+bool SendSetupDatagram(int fd, const uint8_t (&datagram)[kSetupDatagramLength], bool broadcast,
+                       const sockaddr_in& destination) {
+    const ssize_t sent =
+        broadcast
+            ? SendBroadcastDatagram(fd, datagram, sizeof datagram, kDeviceUdpPort, MSG_DONTROUTE)
+            : sendto(fd, datagram, sizeof datagram, MSG_DONTROUTE,
+                     reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+    return sent == static_cast<ssize_t>(sizeof datagram);
+}
+
+int SendSetupRequest(const SetupRequest& request, uint32_t overallCapMs) {
+    const bool broadcast = request.Broadcast != 0;
+    const int fd = OpenSetupSocket(broadcast);
+    if (fd < 0) {
+        return fd;
+    }
+    const ScopeExit closeSocket([fd] { close(fd); });
+
+    uint8_t datagram[kSetupDatagramLength];
+    sockaddr_in destination{};
+    const int prepared = PrepareSetupDatagram(request, datagram, &destination);
+    if (prepared != kSetupDatagramBuilt) {
+        return prepared;
+    }
+    if (!SendSetupDatagram(fd, datagram, broadcast, destination)) {
         return kSetupSendFailed;
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(overallCapMs);

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/Values.h"
+
+// A commissioning plan: one row per device, named by its MAC, with the
+// settings it is to have. An empty cell keeps the device's present value.
+// Columns by their header: mac (required), ip, mask, gateway, port, baud, id;
+// any other column (version, interface, a note) is ignored, so the output of
+// `velquint search --csv` is a valid plan.
+
+struct PlanRow {
+    size_t line = 0;  // the file line the row starts on
+    Mac mac{};
+    std::optional<uint32_t> ip;
+    std::optional<uint32_t> mask;
+    std::optional<uint32_t> gateway;
+    std::optional<uint16_t> port;
+    std::optional<uint8_t> baudCode;
+    std::optional<uint8_t> id;
+};
+
+// The column names a plan takes, in the order `search --csv` writes them.
+extern const std::vector<std::string> kPlanColumns;
+
+// Reads and checks a whole plan. Every refusal is one message in the GNU
+// form "<file>:<line>:<column>: <what>": a row that is not CSV, a header
+// without a mac column, a malformed MAC or address, a port or ID out of
+// range, a baud rate the devices do not have, a MAC twice, a target IP
+// twice. False when there is any.
+bool ReadPlan(std::string_view text, const std::string& fileName, std::vector<PlanRow>* rows,
+              std::vector<std::string>* refusals);

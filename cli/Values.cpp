@@ -1,0 +1,175 @@
+#include "cli/Values.h"
+
+#include <cctype>
+
+#include "common/AddressText.h"
+#include "common/BaudRate.h"
+#include "discovery/TextFormats.h"
+
+namespace {
+
+constexpr uint32_t kDecimalBase = 10;
+constexpr int kHexBase = 16;
+constexpr size_t kMacTextLength = 17;
+constexpr size_t kMacGroupWidth = 3;
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+template <typename Value>
+std::optional<Value> Refuse(std::string* why, const std::string& expected) {
+    if (why != nullptr) {
+        *why = expected;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Mac> ReadMac(const std::string& text, std::string* why) {
+    const std::string expected = "not a MAC address (six hexadecimal pairs such as 00.1A.2B.3C.4D.5E)";
+    if (text.size() != kMacTextLength) {
+        return Refuse<Mac>(why, expected);
+    }
+    const char separator = text[2];
+    if (separator != '.' && separator != ':' && separator != '-') {
+        return Refuse<Mac>(why, expected);
+    }
+    Mac mac{};
+    for (size_t i = 0; i < mac.size(); ++i) {
+        const size_t at = i * kMacGroupWidth;
+        const int high = HexValue(text[at]);
+        const int low = HexValue(text[at + 1]);
+        if (high < 0 || low < 0 || (i + 1 < mac.size() && text[at + 2] != separator)) {
+            return Refuse<Mac>(why, expected);
+        }
+        mac[i] = static_cast<uint8_t>(high * kHexBase + low);
+    }
+    return mac;
+}
+
+std::optional<uint32_t> ReadAddress(const std::string& text, std::string* why) {
+    char field[kAddressTextFieldSize];
+    uint32_t address = 0;
+    if (!CopyAddressText(field, text) || !ConvertAddressText(field, address)) {
+        return Refuse<uint32_t>(why, "not an IPv4 address");
+    }
+    return address;
+}
+
+std::optional<uint32_t> ReadNumber(const std::string& text, uint32_t lowest, uint32_t highest,
+                                   std::string* why) {
+    const std::string expected =
+        "not a number from " + std::to_string(lowest) + " to " + std::to_string(highest);
+    if (text.empty() || text.size() > 10) {
+        return Refuse<uint32_t>(why, expected);
+    }
+    uint64_t value = 0;
+    for (const char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) {
+            return Refuse<uint32_t>(why, expected);
+        }
+        value = value * kDecimalBase + static_cast<uint64_t>(c - '0');
+    }
+    if (value < lowest || value > highest) {
+        return Refuse<uint32_t>(why, expected);
+    }
+    return static_cast<uint32_t>(value);
+}
+
+std::optional<uint8_t> ReadBaudRate(const std::string& text, std::string* why) {
+    const std::optional<uint32_t> rate = ReadNumber(text, 0, UINT32_MAX);
+    for (size_t code = 0; rate && code < kBaudRateCount; ++code) {
+        if (kBaudRates[code] == *rate) {
+            return static_cast<uint8_t>(code);
+        }
+    }
+    return Refuse<uint8_t>(why,
+                           "not a baud rate the devices have (300, 1200, 4800, 9600, 19200, "
+                           "38400, 57600 or 115200)");
+}
+
+std::optional<std::string> ReadHexBytes(const std::string& text, std::string* why) {
+    std::string bytes;
+    int high = -1;
+    for (const char c : text) {
+        if (c == ' ' && high < 0) {
+            continue;
+        }
+        const int value = HexValue(c);
+        if (value < 0) {
+            return Refuse<std::string>(why, "not bytes in hexadecimal pairs such as 05 or 0A0B");
+        }
+        if (high < 0) {
+            high = value;
+        } else {
+            bytes += static_cast<char>(high * kHexBase + value);
+            high = -1;
+        }
+    }
+    if (high >= 0) {
+        return Refuse<std::string>(why, "an odd number of hexadecimal digits");
+    }
+    return bytes;
+}
+
+std::optional<std::pair<uint16_t, uint16_t>> ReadHidIds(const std::string& text,
+                                                        std::string* why) {
+    const std::string expected = "not a HID device's VVVV:PPPP (vendor and product in hex)";
+    const size_t colon = text.find(':');
+    if (colon == 0 || colon == std::string::npos || colon > 4 || text.size() - colon - 1 > 4 ||
+        text.size() == colon + 1) {
+        return Refuse<std::pair<uint16_t, uint16_t>>(why, expected);
+    }
+    uint32_t parts[2] = {0, 0};
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i == colon) {
+            continue;
+        }
+        const int value = HexValue(text[i]);
+        if (value < 0) {
+            return Refuse<std::pair<uint16_t, uint16_t>>(why, expected);
+        }
+        uint32_t& part = parts[i < colon ? 0 : 1];
+        part = part * kHexBase + static_cast<uint32_t>(value);
+    }
+    return std::make_pair(static_cast<uint16_t>(parts[0]), static_cast<uint16_t>(parts[1]));
+}
+
+std::string MacText(const Mac& mac) {
+    char text[kMacTextSize];
+    FormatMacAddress(mac.data(), text);
+    return text;
+}
+
+std::string DottedText(uint32_t hostOrder) {
+    const uint8_t octets[4] = {static_cast<uint8_t>(hostOrder >> 24),
+                               static_cast<uint8_t>(hostOrder >> 16),
+                               static_cast<uint8_t>(hostOrder >> 8), static_cast<uint8_t>(hostOrder)};
+    char text[kIpTextSize];
+    FormatIpAddress(octets, text);
+    return text;
+}
+
+std::string HexText(const uint8_t* bytes, size_t count) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (size_t i = 0; i < count; ++i) {
+        if (i > 0) {
+            text += ' ';
+        }
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 0x0F];
+    }
+    return text;
+}

@@ -98,8 +98,8 @@ public:
     // A row has finished a step; `finished` when it has nothing more to do.
     void Step(const RowWork& work, const std::string& what, bool finished) {
         done_ += finished ? 1 : 0;
-        const std::string line = "[" + std::to_string(done_) + "/" + std::to_string(total_) +
-                                 "] " + MacText(work.row.mac) + " " + what;
+        const std::string line = "[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " +
+                                 MacText(work.row.mac) + " " + what;
         if (terminal_) {
             std::cerr << "\r\033[K" << line << std::flush;
             drawn_ = true;
@@ -133,7 +133,8 @@ struct ApplyCommand {
         }
         size_t active = 0;
         for (const RowWork& item : work) {
-            active += item.outcome == Outcome::NotFound || item.outcome == Outcome::AlreadySet ? 0 : 1;
+            active +=
+                item.outcome == Outcome::NotFound || item.outcome == Outcome::AlreadySet ? 0 : 1;
         }
         {
             Progress progress(active);
@@ -337,8 +338,8 @@ struct ApplyCommand {
             return;
         }
         std::ofstream out(reportFile, std::ios::binary | std::ios::trunc);
-        const bool asJson = reportFile.size() >= 5 &&
-                            reportFile.compare(reportFile.size() - 5, 5, ".json") == 0;
+        const bool asJson =
+            reportFile.size() >= 5 && reportFile.compare(reportFile.size() - 5, 5, ".json") == 0;
         if (asJson) {
             out << ReportJson(work).dump(2) << '\n';
         } else {
@@ -358,12 +359,18 @@ struct ApplyCommand {
         for (const RowWork& item : work) {
             const PlanRow& row = item.row;
             nlohmann::ordered_json asked = nlohmann::ordered_json::object();
-            if (row.ip) asked["ip"] = DottedText(*row.ip);
-            if (row.mask) asked["mask"] = DottedText(*row.mask);
-            if (row.gateway) asked["gateway"] = DottedText(*row.gateway);
-            if (row.port) asked["port"] = *row.port;
-            if (row.baudCode) asked["baud"] = std::stoul(BaudText(*row.baudCode));
-            if (row.id) asked["id"] = *row.id;
+            if (row.ip)
+                asked["ip"] = DottedText(*row.ip);
+            if (row.mask)
+                asked["mask"] = DottedText(*row.mask);
+            if (row.gateway)
+                asked["gateway"] = DottedText(*row.gateway);
+            if (row.port)
+                asked["port"] = *row.port;
+            if (row.baudCode)
+                asked["baud"] = std::stoul(BaudText(*row.baudCode));
+            if (row.id)
+                asked["id"] = *row.id;
             rows.push_back({{"line", row.line},
                             {"mac", MacText(row.mac)},
                             {"asked", asked},
@@ -404,15 +411,14 @@ struct ApplyCommand {
                         "baud_now", "outcome", "detail"});
         for (const RowWork& item : work) {
             const PlanRow& row = item.row;
-            std::vector<std::string> cells = {
-                std::to_string(row.line),
-                MacText(row.mac),
-                Asked(row.ip),
-                Asked(row.mask),
-                Asked(row.gateway),
-                row.port ? std::to_string(*row.port) : "",
-                row.baudCode ? BaudText(*row.baudCode) : "",
-                row.id ? std::to_string(*row.id) : ""};
+            std::vector<std::string> cells = {std::to_string(row.line),
+                                              MacText(row.mac),
+                                              Asked(row.ip),
+                                              Asked(row.mask),
+                                              Asked(row.gateway),
+                                              row.port ? std::to_string(*row.port) : "",
+                                              row.baudCode ? BaudText(*row.baudCode) : "",
+                                              row.id ? std::to_string(*row.id) : ""};
             for (const std::string& cell : NowCells(item)) {
                 cells.push_back(cell == "-" ? "" : cell);
             }
@@ -429,8 +435,7 @@ CommandRun AddApplyCommand(CLI::App& app) {
     auto command = std::make_shared<ApplyCommand>();
     CLI::App* apply = app.add_subcommand(
         "apply", "Commission the devices of a plan file and report what each now has");
-    apply->add_option("PLAN", command->planFile, "The plan: CSV with a header row")
-        ->required();
+    apply->add_option("PLAN", command->planFile, "The plan: CSV with a header row")->required();
     apply->add_flag("-n,--dry-run", command->dryRun,
                     "Check the plan, search, and show what would be sent to whom; send nothing "
                     "else");

@@ -38,10 +38,11 @@ struct SetIdCommand {
         }
         if (json) {
             std::cout << nlohmann::ordered_json{{"id", id},
-                                        {"device", transport.Describe()},
-                                        {"written", outcome.Written()},
-                                        {"result", outcome.result},
-                                        {"text", ChannelResultText(outcome.result, channel.Kind)}}
+                                                {"device", transport.Describe()},
+                                                {"written", outcome.Written()},
+                                                {"result", outcome.result},
+                                                {"text",
+                                                 ChannelResultText(outcome.result, channel.Kind)}}
                              .dump(2)
                       << '\n';
         }
@@ -82,10 +83,10 @@ struct TransactCommand {
             FailOpen(channel, transport, opened);
         }
         int32_t detail = 0;
-        const int result = channel.Transact(
-            address, static_cast<uint8_t>(function), static_cast<uint8_t>(command),
-            static_cast<uint32_t>(bytes->size()), reinterpret_cast<const uint8_t*>(bytes->data()),
-            timeoutMs, &detail);
+        const int result =
+            channel.Transact(address, static_cast<uint8_t>(function), static_cast<uint8_t>(command),
+                             static_cast<uint32_t>(bytes->size()),
+                             reinterpret_cast<const uint8_t*>(bytes->data()), timeoutMs, &detail);
         channel.Close();
 
         // A whole reply came when the transaction succeeded or the device
@@ -101,13 +102,15 @@ struct TransactCommand {
         }
         if (json) {
             std::cout << nlohmann::ordered_json{{"result", result},
-                                        {"text", ChannelResultText(result, channel.Kind)},
-                                        {"resultByte", wholeReply
-                                                           ? nlohmann::ordered_json(channel.ReplyResult)
-                                                           : nlohmann::ordered_json(nullptr)},
-                                        {"data", replyData},
-                                        {"detail", hasDetail ? nlohmann::ordered_json(detail)
-                                                             : nlohmann::ordered_json(nullptr)}}
+                                                {"text", ChannelResultText(result, channel.Kind)},
+                                                {"resultByte",
+                                                 wholeReply
+                                                     ? nlohmann::ordered_json(channel.ReplyResult)
+                                                     : nlohmann::ordered_json(nullptr)},
+                                                {"data", replyData},
+                                                {"detail", hasDetail
+                                                               ? nlohmann::ordered_json(detail)
+                                                               : nlohmann::ordered_json(nullptr)}}
                              .dump(2)
                       << '\n';
         } else {

@@ -21,8 +21,8 @@ bool ReadCsv(std::string_view text, std::vector<CsvRecord>* records, std::string
         CsvRecord record;
         record.line = line;
         // A line with no characters at all holds no record.
-        if (text[at] == kLineFeed || (text[at] == kCarriageReturn && at + 1 < text.size() &&
-                                      text[at + 1] == kLineFeed)) {
+        if (text[at] == kLineFeed ||
+            (text[at] == kCarriageReturn && at + 1 < text.size() && text[at + 1] == kLineFeed)) {
             at += text[at] == kLineFeed ? 1 : 2;
             ++line;
             continue;

@@ -76,7 +76,8 @@ SearchOutcome SearchDevices(const SearchSettings& settings) {
 }
 
 const FoundDevice* FindDevice(const std::vector<FoundDevice>& devices, const Mac& mac) {
-    const auto found = std::find_if(devices.begin(), devices.end(),
-                                    [&mac](const FoundDevice& device) { return device.mac == mac; });
+    const auto found =
+        std::find_if(devices.begin(), devices.end(),
+                     [&mac](const FoundDevice& device) { return device.mac == mac; });
     return found == devices.end() ? nullptr : &*found;
 }

@@ -17,9 +17,9 @@ struct FoundDevice {
     std::optional<uint32_t> gateway;
     std::optional<uint16_t> port;
     std::optional<uint8_t> baudCode;
-    std::string version;   // as the list shows it, "1.06"
-    std::string baudRate;  // the rate of the code, empty for a code outside the table
-    std::string interfaceName;  // where the reply came in
+    std::string version;           // as the list shows it, "1.06"
+    std::string baudRate;          // the rate of the code, empty for a code outside the table
+    std::string interfaceName;     // where the reply came in
     bool unprogrammedMac = false;  // MAC ends in FF.FF.FF
 };
 

@@ -37,8 +37,8 @@ public:
         : fileName_(fileName), refusals_(refusals) {}
 
     void Refuse(size_t line, size_t column, const std::string& what) {
-        refusals_->push_back(fileName_ + ":" + std::to_string(line) + ":" +
-                             std::to_string(column) + ": " + what);
+        refusals_->push_back(fileName_ + ":" + std::to_string(line) + ":" + std::to_string(column) +
+                             ": " + what);
     }
 
     // Where each plan column stands in the file (0: absent), from the header.
@@ -69,7 +69,7 @@ public:
         const auto cell = [&](Column column) {
             const size_t at = positions_[column];
             return at == 0 || at > record.fields.size() ? std::string()
-                                                         : Trimmed(record.fields[at - 1]);
+                                                        : Trimmed(record.fields[at - 1]);
         };
         const auto refuse = [&](Column column, const std::string& value, const std::string& why) {
             Refuse(record.line, positions_[column],

@@ -56,7 +56,8 @@ nlohmann::ordered_json DeviceJson(const FoundDevice& device) {
         {"baud", device.baudRate.empty() ? nlohmann::ordered_json(nullptr)
                                          : nlohmann::ordered_json(std::stoul(device.baudRate))},
         {"baudCode", OrNull(device.baudCode)},
-        {"version", device.version.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(device.version)},
+        {"version", device.version.empty() ? nlohmann::ordered_json(nullptr)
+                                           : nlohmann::ordered_json(device.version)},
         {"interface", device.interfaceName.empty() ? nlohmann::ordered_json(nullptr)
                                                    : nlohmann::ordered_json(device.interfaceName)},
     };

@@ -68,11 +68,10 @@ struct SearchCommand {
             return value ? DottedText(*value) : std::string("-");
         };
         for (const FoundDevice& device : devices) {
-            rows.push_back({MacText(device.mac), address(device.ip), address(device.mask),
-                            address(device.gateway),
-                            device.port ? std::to_string(*device.port) : "-",
-                            shown(device.baudRate), shown(device.version),
-                            shown(device.interfaceName)});
+            rows.push_back(
+                {MacText(device.mac), address(device.ip), address(device.mask),
+                 address(device.gateway), device.port ? std::to_string(*device.port) : "-",
+                 shown(device.baudRate), shown(device.version), shown(device.interfaceName)});
         }
         PrintTable(std::cout,
                    {"MAC", "IP", "MASK", "GATEWAY", "PORT", "BAUD", "VERSION", "INTERFACE"}, rows);

@@ -42,12 +42,13 @@ struct SetupCommand {
         const int result = SendSetupRequest(MakeSetupRequest(*device, settings, !direct));
         FailOnLocalSetupError(result);
         if (result != kSetupSuccess) {
-            Fail(kExitDeviceFailed, "device " + MacText(*target) +
-                                        " did not confirm the setup within 5 s");
+            Fail(kExitDeviceFailed,
+                 "device " + MacText(*target) + " did not confirm the setup within 5 s");
         }
         if (!verify) {
             if (json) {
-                std::cout << nlohmann::ordered_json{{"mac", MacText(*target)}, {"confirmed", true}}.dump(2)
+                std::cout << nlohmann::ordered_json{{"mac", MacText(*target)}, {"confirmed", true}}
+                                 .dump(2)
                           << '\n';
             } else {
                 std::cout << "Setup of " << MacText(*target) << " confirmed\n";
@@ -61,9 +62,9 @@ struct SetupCommand {
         const bool verified = now != nullptr && AllMatch(fields);
         if (json) {
             std::cout << nlohmann::ordered_json{{"mac", MacText(*target)},
-                                        {"confirmed", true},
-                                        {"verified", verified},
-                                        {"fields", ComparisonJson(fields)}}
+                                                {"confirmed", true},
+                                                {"verified", verified},
+                                                {"fields", ComparisonJson(fields)}}
                              .dump(2)
                       << '\n';
         } else {
@@ -85,7 +86,7 @@ struct SetupCommand {
         SettingsWanted wanted;
         std::string why;
         const auto address = [&why](const std::string& name, const std::string& text,
-                                     std::optional<uint32_t>* value) {
+                                    std::optional<uint32_t>* value) {
             if (text.empty()) {
                 return;
             }
@@ -111,8 +112,9 @@ struct SetupCommand {
             }
         }
         if (!wanted.ip && !wanted.mask && !wanted.gateway && !wanted.port && !wanted.baudCode) {
-            Fail(kExitUsage, "nothing to set: name at least one of --ip, --mask, --gateway, "
-                             "--port and --baud");
+            Fail(kExitUsage,
+                 "nothing to set: name at least one of --ip, --mask, --gateway, "
+                 "--port and --baud");
         }
         return wanted;
     }

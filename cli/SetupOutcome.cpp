@@ -23,8 +23,8 @@ bool Take(const std::optional<Value>& wanted, const std::optional<Value>& report
 
 }  // namespace
 
-bool MergeSettings(const FoundDevice& device, const SettingsWanted& wanted,
-                   TargetSettings* target, std::string* missing) {
+bool MergeSettings(const FoundDevice& device, const SettingsWanted& wanted, TargetSettings* target,
+                   std::string* missing) {
     const struct {
         bool taken;
         const char* name;
@@ -108,8 +108,7 @@ std::string BaudText(uint8_t code) {
     return BaudRateForCode(code, &rate) ? std::to_string(rate) : "[" + std::to_string(code) + "]";
 }
 
-std::vector<FieldComparison> CompareSettings(const TargetSettings& target,
-                                             const FoundDevice* now) {
+std::vector<FieldComparison> CompareSettings(const TargetSettings& target, const FoundDevice* now) {
     const auto address = [](const std::optional<uint32_t>& value) {
         return value ? DottedText(*value) : std::string("-");
     };
@@ -120,10 +119,9 @@ std::vector<FieldComparison> CompareSettings(const TargetSettings& target,
         {"mask", DottedText(target.mask), address(reported.mask), reported.mask == target.mask},
         {"gateway", DottedText(target.gateway), address(reported.gateway),
          reported.gateway == target.gateway},
-        {"port", std::to_string(target.port),
-         reported.port ? std::to_string(*reported.port) : "-", reported.port == target.port},
-        {"baud", BaudText(target.baudCode),
-         reported.baudCode ? BaudText(*reported.baudCode) : "-",
+        {"port", std::to_string(target.port), reported.port ? std::to_string(*reported.port) : "-",
+         reported.port == target.port},
+        {"baud", BaudText(target.baudCode), reported.baudCode ? BaudText(*reported.baudCode) : "-",
          reported.baudCode == target.baudCode},
     };
     return fields;

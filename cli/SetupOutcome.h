@@ -36,8 +36,8 @@ struct TargetSettings {
 // The wanted values, and the device's own where none is wanted. False, with
 // `missing` naming the field, when the device reports no value for a field
 // that is not wanted either.
-bool MergeSettings(const FoundDevice& device, const SettingsWanted& wanted,
-                   TargetSettings* target, std::string* missing);
+bool MergeSettings(const FoundDevice& device, const SettingsWanted& wanted, TargetSettings* target,
+                   std::string* missing);
 
 // As MergeSettings, ending the command when a value is missing.
 TargetSettings MergeSettings(const FoundDevice& device, const SettingsWanted& wanted);

@@ -20,8 +20,8 @@ void TransportChoice::AddOptions(CLI::App& command) {
                      ->check(CLI::Range(uint32_t{1}, kLargestPort));
     auto* serial = command.add_option("--serial", this->serial,
                                       "Serial: the port (ttyUSB0, /dev/ttyS0, COM1 for ttyS0)");
-    auto* baud = command.add_option("--baud", this->baud, "Serial: the line speed")
-                     ->default_str("19200");
+    auto* baud =
+        command.add_option("--baud", this->baud, "Serial: the line speed")->default_str("19200");
     auto* hid = command.add_option("--hid", this->hid,
                                    "USB HID: the device's vendor and product, VVVV:PPPP in hex");
     host->needs(port);

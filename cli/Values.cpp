@@ -37,7 +37,8 @@ std::optional<Value> Refuse(std::string* why, const std::string& expected) {
 }  // namespace
 
 std::optional<Mac> ReadMac(const std::string& text, std::string* why) {
-    const std::string expected = "not a MAC address (six hexadecimal pairs such as 00.1A.2B.3C.4D.5E)";
+    const std::string expected =
+        "not a MAC address (six hexadecimal pairs such as 00.1A.2B.3C.4D.5E)";
     if (text.size() != kMacTextLength) {
         return Refuse<Mac>(why, expected);
     }
@@ -123,8 +124,7 @@ std::optional<std::string> ReadHexBytes(const std::string& text, std::string* wh
     return bytes;
 }
 
-std::optional<std::pair<uint16_t, uint16_t>> ReadHidIds(const std::string& text,
-                                                        std::string* why) {
+std::optional<std::pair<uint16_t, uint16_t>> ReadHidIds(const std::string& text, std::string* why) {
     const std::string expected = "not a HID device's VVVV:PPPP (vendor and product in hex)";
     const size_t colon = text.find(':');
     if (colon == 0 || colon == std::string::npos || colon > 4 || text.size() - colon - 1 > 4 ||
@@ -153,9 +153,9 @@ std::string MacText(const Mac& mac) {
 }
 
 std::string DottedText(uint32_t hostOrder) {
-    const uint8_t octets[4] = {static_cast<uint8_t>(hostOrder >> 24),
-                               static_cast<uint8_t>(hostOrder >> 16),
-                               static_cast<uint8_t>(hostOrder >> 8), static_cast<uint8_t>(hostOrder)};
+    const uint8_t octets[4] = {
+        static_cast<uint8_t>(hostOrder >> 24), static_cast<uint8_t>(hostOrder >> 16),
+        static_cast<uint8_t>(hostOrder >> 8), static_cast<uint8_t>(hostOrder)};
     char text[kIpTextSize];
     FormatIpAddress(octets, text);
     return text;

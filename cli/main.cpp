@@ -16,9 +16,10 @@ constexpr char kVersion[] = "velquint " VELQUINT_VERSION;
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app("Find Velquint devices on the local segment, give them network settings and "
-                 "IDs, one at a time or from a plan file.",
-                 "velquint");
+    CLI::App app(
+        "Find Velquint devices on the local segment, give them network settings and "
+        "IDs, one at a time or from a plan file.",
+        "velquint");
     app.set_version_flag("-V,--version", kVersion);
     app.require_subcommand(1, 1);
     app.fallthrough(false);
@@ -27,8 +28,8 @@ int main(int argc, char** argv) {
                "stderr. `velquint COMMAND --help` describes each command.");
 
     const std::map<std::string, CommandRun> commands = {
-        {"search", AddSearchCommand(app)},   {"setup", AddSetupCommand(app)},
-        {"set-id", AddSetIdCommand(app)},    {"transact", AddTransactCommand(app)},
+        {"search", AddSearchCommand(app)}, {"setup", AddSetupCommand(app)},
+        {"set-id", AddSetIdCommand(app)},  {"transact", AddTransactCommand(app)},
         {"apply", AddApplyCommand(app)},
     };
 

@@ -59,6 +59,9 @@ std::string SimUsage() {
            "  --loopback               TCP services only, every one on 127.0.0.1 at its port\n"
            "                           (port=0: any free one): no UDP side, so it runs outside\n"
            "                           the lab too\n"
+           "  --pty                    the first device serves framed requests over a\n"
+           "                           pseudo-terminal as well, as on a serial line; prints\n"
+           "                           \"pty <path>\" before \"ready\"\n"
            "  --help                   show this text\n"
            "\n"
            "Setup: a device takes the new IP address, mask, gateway, service port and baud\n"
@@ -123,6 +126,10 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
         }
         if (option == "--loopback") {
             options->loopback = true;
+            continue;
+        }
+        if (option == "--pty") {
+            options->pty = true;
             continue;
         }
         if (i + 1 >= argc) {

@@ -13,6 +13,8 @@ struct SimOptions {
     std::string recordTcpPath;
     // Only the TCP services, all on 127.0.0.1: no UDP side, so no lab needed.
     bool loopback = false;
+    // The first device serves its framed requests over a pseudo-terminal too.
+    bool pty = false;
     bool help = false;
 };
 

@@ -1,8 +1,11 @@
 #include "sim/SimTcp.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <pty.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,6 +48,9 @@ SimTcp::~SimTcp() {
             close(listener.fd);
         }
     }
+    for (const int terminal : ptyTerminals_) {
+        close(terminal);
+    }
     if (record_ != nullptr) {
         std::fclose(record_);
     }
@@ -67,6 +73,31 @@ bool SimTcp::RecordTo(const std::string& path, std::string* error) {
         *error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
     }
+    return true;
+}
+
+bool SimTcp::ServePty(size_t device, std::string* path, std::string* error) {
+    int device_side = -1;
+    int terminal = -1;
+    char name[64] = {};
+    // Raw from the start: a device's bytes reach the tool unchanged even
+    // before the tool sets the line up.
+    termios raw{};
+    cfmakeraw(&raw);
+    if (openpty(&device_side, &terminal, name, &raw, nullptr) != 0) {
+        *error = std::string("openpty: ") + std::strerror(errno);
+        return false;
+    }
+    fcntl(device_side, F_SETFD, FD_CLOEXEC);
+    fcntl(terminal, F_SETFD, FD_CLOEXEC);
+    fcntl(device_side, F_SETFL, fcntl(device_side, F_GETFL) | O_NONBLOCK);
+    ptyTerminals_.push_back(terminal);
+    auto connection = std::make_shared<Connection>();
+    connection->fd = device_side;
+    connection->device = device;
+    connections_.push_back(connection);
+    loop_.Watch(device_side, [this, connection] { Receive(connection); });
+    *path = name;
     return true;
 }
 
@@ -163,7 +194,8 @@ void SimTcp::Accept(size_t device) {
 
 void SimTcp::Receive(const ConnectionPtr& connection) {
     uint8_t buffer[kReceiveChunk];
-    const ssize_t received = recv(connection->fd, buffer, sizeof buffer, 0);
+    // read and write serve a socket and a pseudo-terminal alike.
+    const ssize_t received = read(connection->fd, buffer, sizeof buffer);
     if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
         return;
     }
@@ -260,7 +292,7 @@ void SimTcp::Flood(const ConnectionPtr& connection) {
         return;
     }
     static const std::vector<uint8_t> zeros(kFloodChunk, 0);
-    while (send(connection->fd, zeros.data(), zeros.size(), MSG_NOSIGNAL | MSG_DONTWAIT) > 0) {
+    while (write(connection->fd, zeros.data(), zeros.size()) > 0) {
     }
     if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
         Drop(connection);
@@ -275,8 +307,7 @@ void SimTcp::Send(const ConnectionPtr& connection, const std::vector<uint8_t>& b
     // as on a device whose buffer overflows.
     size_t sent = 0;
     while (connection->fd >= 0 && sent < bytes.size()) {
-        const ssize_t taken =
-            send(connection->fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        const ssize_t taken = write(connection->fd, bytes.data() + sent, bytes.size() - sent);
         if (taken < 0 && errno == EINTR) {
             continue;
         }

@@ -36,6 +36,12 @@ public:
     // Where device `device` listens now, as "address:port".
     std::string Endpoint(size_t device) const;
 
+    // Serves device `device`'s framed requests over a pseudo-terminal as well,
+    // as a device on a serial line does; `path` is the terminal's side for
+    // the tool. The simulator keeps that side open itself, so the tool may
+    // open and close it any number of times.
+    bool ServePty(size_t device, std::string* path, std::string* error);
+
     // Moves device `device`'s service to its present address and port when a
     // setup has changed them; connections already open stay as they are.
     bool Follow(size_t device, std::string* error);
@@ -71,5 +77,6 @@ private:
     std::string bindAddress_;
     std::vector<Listener> listeners_;
     std::vector<ConnectionPtr> connections_;
+    std::vector<int> ptyTerminals_;  // the terminal sides kept open
     FILE* record_ = nullptr;
 };

@@ -1,4 +1,5 @@
 // velquint-sim: simulated devices for tests and demos (see --help).
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -41,6 +42,10 @@ int main(int argc, char** argv) {
         }
     }
 
+    // A tool that hangs up in the middle of a reply must not end the
+    // simulator: its writes fail with EPIPE instead.
+    std::signal(SIGPIPE, SIG_IGN);
+
     SimLoop loop;
     std::unique_ptr<SimUdpPort> udp;
     std::unique_ptr<SimDiscovery> discovery;
@@ -73,6 +78,15 @@ int main(int argc, char** argv) {
 
     for (size_t i = 0; i < options.devices.size(); ++i) {
         std::printf("listening %s\n", tcp.Endpoint(i).c_str());
+    }
+    if (options.pty) {
+        std::string path;
+        if (options.devices.empty() || !tcp.ServePty(0, &path, &error)) {
+            std::fprintf(stderr, "velquint-sim: --pty: %s\n",
+                         options.devices.empty() ? "no device to serve" : error.c_str());
+            return kExitCannotListen;
+        }
+        std::printf("pty %s\n", path.c_str());
     }
     std::puts("ready");
     std::fflush(stdout);

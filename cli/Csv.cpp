@@ -31,9 +31,11 @@ bool ReadCsv(std::string_view text, std::vector<CsvRecord>* records, std::string
         while (!recordEnds) {
             std::string field;
             if (at < text.size() && text[at] == kQuote) {
+                const size_t opened = line;
                 ++at;
                 for (;;) {
                     if (at >= text.size()) {
+                        line = opened;
                         return fail("a quoted field does not end");
                     }
                     const char c = text[at++];

@@ -145,3 +145,13 @@ for text in "0" "502" "+502" "-502" "-0" "   80" " -7" "00000000000000000042" "7
 done
 printf '1\0' | seed $I text-nul
 printf '\t80' | seed $I text-tab
+
+# --- plan_reader: plan files ---------------------------------------------
+P=plan_reader
+printf 'mac,ip,mask,gateway,port,baud,id,note\n00.1A.2B.3C.4D.5E,10.231.101.50,,,4005,9600,5,first\n00.1A.2B.3C.4D.61,,,,,,,untouched\n00.1A.2B.10.20.30,10.231.101.51,,,,,9,"a, quoted note"\n' |
+    seed $P mixed
+printf 'mac,ip,port,id,baud\n00.1A.2B.3C.4D.5X,10.0.0.1,70000,256,9601\n00.1A.2B.3C.4D.61,10.231.101.9,4001,1,\n00.1A.2B.3C.4D.61,10.0.0.1,,,\n' |
+    seed $P refused
+printf 'mac,ip,mask,gateway,port,baud,id\r\n00:1a:2b:3c:4d:5e,10.0.0.9,255.255.255.0,10.0.0.1,4001,115200,255\r\n"00.1A.2B.3C.4D.5F","10.0.0.10",,,"4,2",,\r\n' |
+    seed $P crlf-quoted
+printf 'mac\n"00.1A.2B\n' | seed $P unterminated

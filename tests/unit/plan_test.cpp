@@ -1,0 +1,102 @@
+#include "cli/Plan.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/Csv.h"
+
+namespace {
+
+// Records as CSV reads them, and the texts it refuses with where.
+TEST(Csv, ReadsQuotedFieldsAndBothLineEnds) {
+    struct Case {
+        const char* text;
+        std::vector<std::vector<std::string>> fields;
+        std::vector<size_t> lines;
+    };
+    const Case cases[] = {
+        {"a,b\r\nc,d\n", {{"a", "b"}, {"c", "d"}}, {1, 2}},
+        {"a,\"b,c\",\"say \"\"hi\"\"\"\n", {{"a", "b,c", "say \"hi\""}}, {1}},
+        {"\"two\nlines\",x\ny,\n", {{"two\nlines", "x"}, {"y", ""}}, {1, 3}},
+        {"a\n\n\r\nb", {{"a"}, {"b"}}, {1, 4}},
+        {"", {}, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<CsvRecord> records;
+        std::string error;
+        ASSERT_TRUE(ReadCsv(c.text, &records, &error)) << c.text << ": " << error;
+        ASSERT_EQ(records.size(), c.fields.size()) << c.text;
+        for (size_t i = 0; i < records.size(); ++i) {
+            EXPECT_EQ(records[i].fields, c.fields[i]) << c.text;
+            EXPECT_EQ(records[i].line, c.lines[i]) << c.text;
+        }
+    }
+    for (const char* broken : {"a,b\"c\n", "\"a\"b,c\n", "a,\"b\nc\n", "a\0b"}) {
+        std::vector<CsvRecord> records;
+        std::string error;
+        EXPECT_FALSE(
+            ReadCsv(std::string_view(broken, std::string(broken).size() + 2), &records, &error))
+            << broken;
+    }
+    EXPECT_EQ(CsvLine({"a", "b,c", "say \"hi\"", ""}), "a,\"b,c\",\"say \"\"hi\"\"\",\n");
+}
+
+TEST(Plan, ReadsTheColumnsByTheirHeaderAndIgnoresOthers) {
+    std::vector<PlanRow> rows;
+    std::vector<std::string> refusals;
+    ASSERT_TRUE(
+        ReadPlan("Version, ID ,mac,ip,port,baud\n"
+                 "1.05,7,00:1a:2b:3c:4d:5e,10.0.0.9,4001,9600\n"
+                 "1.05,,00-1A-2B-3C-4D-5F,,,\n",
+                 "plan.csv", &rows, &refusals))
+        << refusals.front();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].line, 2u);
+    EXPECT_EQ(MacText(rows[0].mac), "00.1A.2B.3C.4D.5E");
+    EXPECT_EQ(rows[0].id, 7);
+    EXPECT_EQ(rows[0].ip, 0x0A000009u);
+    EXPECT_EQ(rows[0].port, 4001);
+    EXPECT_EQ(rows[0].baudCode, 3);
+    EXPECT_FALSE(rows[0].mask);
+    EXPECT_FALSE(rows[1].ip || rows[1].port || rows[1].baudCode || rows[1].id);
+}
+
+// Every refusal names the file, line and column, and says what is wrong.
+TEST(Plan, RefusesWithFileLineAndColumn) {
+    struct Case {
+        const char* text;
+        std::vector<std::string> refusals;
+    };
+    const Case cases[] = {
+        {"ip,port\n10.0.0.1,1\n", {"p.csv:1:1: the header names no mac column"}},
+        {"mac,mac\n", {"p.csv:1:2: column mac appears twice"}},
+        {"", {"p.csv: the plan is empty"}},
+        {"mac,ip\n\"00.1A.2B.3C.4D.5E\n", {"p.csv: line 2: a quoted field does not end"}},
+        {"mac,ip,mask,gateway\n00.1A.2B.3C.4D.5X,10.0.0.256,255.255.255.255,1.2.3.04\n",
+         {"p.csv:2:1: mac '00.1A.2B.3C.4D.5X' is not a MAC address (six hexadecimal pairs such "
+          "as 00.1A.2B.3C.4D.5E)",
+          "p.csv:2:2: ip '10.0.0.256' is not an IPv4 address",
+          "p.csv:2:3: mask '255.255.255.255' is not an IPv4 address",
+          "p.csv:2:4: gateway '1.2.3.04' is not an IPv4 address"}},
+        {"mac,port,baud,id\n,70000,9601,-1\n",
+         {"p.csv:2:1: the row names no MAC",
+          "p.csv:2:2: port '70000' is not a number from 0 to 65535",
+          "p.csv:2:3: baud '9601' is not a baud rate the devices have (300, 1200, 4800, 9600, "
+          "19200, 38400, 57600 or 115200)",
+          "p.csv:2:4: id '-1' is not a number from 0 to 255"}},
+        {"mac,ip\n00.1A.2B.3C.4D.5E,10.0.0.1\n00:1A:2B:3C:4D:5E,10.0.0.2\n"
+         "00.1A.2B.3C.4D.60,10.0.0.1\n",
+         {"p.csv:3:1: MAC 00.1A.2B.3C.4D.5E is planned on line 2 already",
+          "p.csv:4:2: IP 10.0.0.1 is the target of line 2 already"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<PlanRow> rows;
+        std::vector<std::string> refusals;
+        EXPECT_FALSE(ReadPlan(c.text, "p.csv", &rows, &refusals)) << c.text;
+        EXPECT_EQ(refusals, c.refusals) << c.text;
+    }
+}
+
+}  // namespace

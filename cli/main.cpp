@@ -1,55 +1,5 @@
-// velquint: the command-line front end. Finds devices, gives them new
-// settings and IDs one at a time or from a plan file, and runs single
-// transactions for diagnostics, over the same core as the window.
-#include <CLI/CLI.hpp>
-
-#include <iostream>
-#include <map>
-
-#include "cli/Cli.h"
-#include "cli/Commands.h"
-
-namespace {
-
-constexpr char kVersion[] = "velquint " VELQUINT_VERSION;
-
-}  // namespace
+#include "cli/Velquint.h"
 
 int main(int argc, char** argv) {
-    CLI::App app(
-        "Find Velquint devices on the local segment, give them network settings and "
-        "IDs, one at a time or from a plan file.",
-        "velquint");
-    app.set_version_flag("-V,--version", kVersion);
-    app.require_subcommand(1, 1);
-    app.fallthrough(false);
-    app.footer(std::string("\n") + kExitCodesHelp +
-               "\nData for other programs (--json, --csv) goes to stdout; messages go to "
-               "stderr. `velquint COMMAND --help` describes each command.");
-
-    const std::map<std::string, CommandRun> commands = {
-        {"search", AddSearchCommand(app)}, {"setup", AddSetupCommand(app)},
-        {"set-id", AddSetIdCommand(app)},  {"transact", AddTransactCommand(app)},
-        {"apply", AddApplyCommand(app)},
-    };
-
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& help) {
-        return app.exit(help);
-    } catch (const CLI::CallForAllHelp& help) {
-        return app.exit(help);
-    } catch (const CLI::CallForVersion& version) {
-        return app.exit(version);
-    } catch (const CLI::ParseError& error) {
-        app.exit(error);
-        return kExitUsage;
-    }
-
-    try {
-        return commands.at(app.get_subcommands().front()->get_name())();
-    } catch (const CommandFailure& failure) {
-        Say(failure.what());
-        return failure.code();
-    }
+    return RunVelquint(argc, argv);
 }

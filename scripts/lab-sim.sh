@@ -2,8 +2,8 @@
 # (scripts/demo.sh, scripts/screenshot.sh); runs in the lab's tool namespace.
 
 # start_lab_sim SIM ARG...: starts velquint-sim in the lab's first device
-# namespace and returns once it listens. Sets lab_sim_pid; the caller's EXIT
-# trap should call stop_lab_sim.
+# namespace and returns once it listens. Sets lab_sim_pid, and lab_sim_said to
+# what it printed until then; the caller's EXIT trap should call stop_lab_sim.
 start_lab_sim() {
     local sim=$1 said
     shift
@@ -14,6 +14,7 @@ start_lab_sim() {
     lab_sim_pid=$!
     for _ in $(seq 100); do
         if grep -qx ready "$said"; then
+            lab_sim_said=$(cat "$said")
             rm -f "$said"
             return 0
         fi

@@ -275,6 +275,8 @@ const std::vector<DeviceKey>& DeviceKeys() {
          [](const std::string& v, SimDevice* d) {
              return SetInt(v, 0, kLargestDelayMs, &d->setup.delayMs);
          }},
+        {"setup-keep", "1: confirm a setup but keep the present settings",
+         [](const std::string& v, SimDevice* d) { return SetFlag(v, &d->setup.keep); }},
         {"setup-gap", "ms between the setup answers of setup-reply (default 100)",
          [](const std::string& v, SimDevice* d) {
              return SetInt(v, 0, kLargestDelayMs, &d->setup.gapMs);

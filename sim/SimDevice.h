@@ -38,6 +38,7 @@ struct SimSetupBehaviour {
     int gapMs = 100;          // between the datagrams of `replies`
     int noiseIntervalMs = 0;  // non-matching datagrams to the sender, this often; 0: none
     int noiseForMs = 0;       // for this long; 0: until the simulator ends
+    bool keep = false;        // confirm, but keep the present settings
 };
 
 // What a device does once it has taken a request frame on its TCP service.

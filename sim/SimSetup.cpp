@@ -37,6 +37,10 @@ bool ApplySimSetup(const std::vector<uint8_t>& datagram, size_t length, SimDevic
         std::memcmp(datagram.data() + kMacAt, device->mac.data(), device->mac.size()) != 0) {
         return false;
     }
+    // A device that refuses a value without saying so still confirms.
+    if (device->setup.keep) {
+        return true;
+    }
     Take(datagram, kIpAt, &device->ip);
     Take(datagram, kMaskAt, &device->mask);
     Take(datagram, kGatewayAt, &device->gateway);

@@ -11,8 +11,8 @@
 #include "sim/SimUdpPort.h"
 
 // Takes the settings of a setup datagram into `device` when the datagram is
-// exactly 29 bytes and names the device's MAC; false (device untouched)
-// otherwise.
+// exactly 29 bytes and names the device's MAC (unless the device keeps its
+// settings, setup-keep); false (device untouched) when it is not for it.
 bool ApplySimSetup(const std::vector<uint8_t>& datagram, size_t length, SimDevice* device);
 
 // One datagram that `device` sends after a setup, faults included; built from

@@ -18,6 +18,7 @@
 #include "channel/Transport.h"
 #include "channel/TransportHid.h"
 #include "channel_test_frames.h"
+#include "cli/Velquint.h"
 #include "idassign/DeviceId.h"
 
 namespace {
@@ -466,6 +467,24 @@ TEST_F(HidTransport, SetIdTransaction) {
     EXPECT_EQ(device_->written[0], ReportOf({0x01, 0x0E, 0x19, 0x01, 0x01, 0x00, 0x00, 0x00, 0x02,
                                              0xFD, 0x02, 0x5A, 0x05, 0x35, 0x06, 0x03}));
     EXPECT_EQ(channel_.ReplyData[0], 0x05);
+}
+
+// The command line's --hid reaches the device through the same seam.
+TEST(HidCommandLine, SetIdGoesOutAsOneReport) {
+    FakeHidBackend backend;
+    backend.entries.push_back({0x1234, 0xABCD, true});
+    backend.entries[0].state->reads.push_back(InputReport(SetIdReply({0x05})));
+    std::vector<std::string> words = {"velquint", "set-id", "5", "--hid", "1234:abcd"};
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    EXPECT_EQ(RunVelquint(static_cast<int>(argv.size()), argv.data()), 0);
+    ASSERT_EQ(backend.entries[0].state->written.size(), 1u);
+    EXPECT_EQ(backend.entries[0].state->written[0],
+              ReportOf({0x01, 0x0E, 0x19, 0x01, 0x01, 0x00, 0x00, 0x00, 0x02, 0xFD, 0x02, 0x5A,
+                        0x05, 0x35, 0x06, 0x03}));
+    EXPECT_TRUE(backend.entries[0].state->released);
 }
 
 // ---- the system's backend ----------------------------------------------

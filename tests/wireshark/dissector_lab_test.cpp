@@ -176,10 +176,10 @@ SetupRequest SetupFor(const Device& device, unsigned newHost, bool broadcast) {
     uint8_t mac[kSetupMacLength + 1];  // and the zero byte behind the pairs
     ParseHexPairs(device.mac, mac);
     std::copy(mac, mac + kSetupMacLength, request.Mac);
-    SetAddressField(request.NewIp, DeviceIp(newHost));
-    SetAddressField(request.NewMask, "255.255.255.0");
-    SetAddressField(request.NewGateway, DeviceIp(1));
-    SetAddressField(request.CurrentIp, DeviceIp(device.host));
+    CopyAddressText(request.NewIp, DeviceIp(newHost));
+    CopyAddressText(request.NewMask, "255.255.255.0");
+    CopyAddressText(request.NewGateway, DeviceIp(1));
+    CopyAddressText(request.CurrentIp, DeviceIp(device.host));
     request.Port = device.port;
     request.BaudCode = 3;
     request.Broadcast = broadcast ? 1 : 0;

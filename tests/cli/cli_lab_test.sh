@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# velquint end to end, as a script runs it: every command against
+# velquint-sim in a lab of network namespaces, its exit status, what it
+# prints, and what reached the devices. What the core does is tested
+# elsewhere; this tests what the command line adds.
+#   cli_lab_test.sh <velquint>     (run by add_lab_test; VELQUINT_SIM names the simulator)
+set -uo pipefail
+
+velquint="${1:?path of velquint}"
+sim="${VELQUINT_SIM:?the simulator}"
+source "$(dirname "$0")/../../scripts/lab-sim.sh"
+# Everything below broadcasts.
+require_lab_namespace
+
+tmp=$(mktemp -d)
+trap 'stop_lab_sim; rm -rf "$tmp"' EXIT
+failures=0
+fail() {
+    echo "FAIL: $current: $*"
+    failures=$((failures + 1))
+}
+
+# run NAME STATUS ARG...: runs velquint with ARG..., keeping its stdout and
+# stderr in $tmp/out and $tmp/err, and checks its exit status.
+run() {
+    current=$1
+    local want=$2 got
+    shift 2
+    "$velquint" "$@" >"$tmp/out" 2>"$tmp/err"
+    got=$?
+    [ "$got" -eq "$want" ] || fail "exit status $got instead of $want; stderr: $(cat "$tmp/err")"
+}
+# has out|err TEXT: the output holds the line or part of a line TEXT.
+has() { grep -qF -- "$2" "$tmp/$1" || fail "$1 lacks '$2'; it reads: $(cat "$tmp/$1")"; }
+# row CELL...: stdout holds a table row that begins with these cells.
+row() {
+    local pattern cell
+    pattern=""
+    for cell in "$@"; do
+        pattern+="$(sed 's/[][\.*^$()+?{}|]/\\&/g' <<<"$cell")  +"
+    done
+    grep -qE -- "^${pattern%  +}( |\$)" "$tmp/out" || fail "no row '$*'; stdout reads: $(cat "$tmp/out")"
+}
+# datagrams CODE: how many datagrams with command code CODE reached the devices.
+datagrams() { grep -c " 4B564D34374A53$1" "$tmp/udp" || true; }
+
+mac() { printf '00.1A.2B.00.00.%s' "$1"; }
+net="10.231.101"
+# 01 and 02 behave, 03 never confirms a setup, 04 confirms but keeps its
+# settings, FF.FF.FF was never given a MAC of its own; 01 serves a pty too.
+start_lab_sim "$sim" --record "$tmp/udp" --pty \
+    --device "mac=$(mac 01),ip=$net.11,mask=255.255.0.0,gateway=10.231.0.1,port=4001,baud=3" \
+    --device "mac=$(mac 02),ip=$net.12,mask=255.255.0.0,gateway=10.231.0.1,port=4001,baud=3" \
+    --device "mac=$(mac 03),ip=$net.13,setup-reply=none" \
+    --device "mac=$(mac 04),ip=$net.14,setup-keep=1" \
+    --device "mac=00.1A.2B.FF.FF.FF,ip=$net.15" || exit 1
+pty=$(sed -n 's/^pty //p' <<<"$lab_sim_said")
+
+# --- search ---------------------------------------------------------------
+run "search" 0 search
+row MAC IP MASK GATEWAY PORT BAUD VERSION INTERFACE
+row "$(mac 01)" "$net.11" 255.255.0.0 10.231.0.1 4001 9600 1.06 lab0
+has err "warning: device 00.1A.2B.FF.FF.FF has an unprogrammed MAC address"
+run "search --csv" 0 search --csv
+[ "$(head -1 "$tmp/out")" = "mac,ip,mask,gateway,port,baud,id" ] || fail "header: $(head -1 "$tmp/out")"
+has out "$(mac 02),$net.12,255.255.0.0,10.231.0.1,4001,9600,"
+run "search --json --sort ip" 0 search --json --sort ip
+has out '"mac": "00.1A.2B.00.00.01",'
+has out '"interface": "lab0"'
+run "search on no such interface" 4 search --interface eth7
+has err "velquint: no interface named eth7"
+
+# --- setup, set-id, transact ------------------------------------------------
+run "setup with --verify" 0 setup "$(mac 01)" --port 4002 --verify
+row port 4002 4002
+has err "setup of $(mac 01) confirmed and verified"
+run "setup of a device that is not there" 3 setup "$(mac 09)" --port 4002
+has err "velquint: no device with MAC $(mac 09) answered the search"
+run "setup of a device that keeps its values" 1 setup "$(mac 04)" --port 4009 --verify
+has err "confirmed, but reports other values than asked"
+run "set-id over TCP" 0 set-id 5 --host "$net.11" --port 4002
+has out "ID 5 written to $net.11:4002"
+run "set-id over a serial line" 0 set-id 6 --serial "$pty"
+run "transact that the device refuses" 1 transact 2 91 --host "$net.11" --port 4002
+row result "-21 (the device refused the request (result 2))"
+run "set-id on a HID device that is not there" 3 set-id 5 --hid 1234:ABCD
+has err "no HID device with that vendor and product identifier"
+
+# --- apply ------------------------------------------------------------------
+# Refused plans: nothing at all is sent, not even a search.
+before=$(wc -l <"$tmp/udp")
+while IFS='|' read -r plan message; do
+    printf '%b' "$plan" >"$tmp/bad.csv"
+    run "plan refused: $message" 2 apply "$tmp/bad.csv"
+    has err "$tmp/bad.csv:$message"
+done <<EOF_PLANS
+mac,ip\\n00.1A.2B.00.00.0G,$net.30\\n|2:1: mac '00.1A.2B.00.00.0G' is not a MAC address
+mac,port\\n$(mac 01),65536\\n|2:2: port '65536' is not a number from 0 to 65535
+mac,id\\n$(mac 01),300\\n|2:2: id '300' is not a number from 0 to 255
+mac,baud\\n$(mac 01),14400\\n|2:2: baud '14400' is not a baud rate the devices have
+mac,ip\\n$(mac 01),$net.30\\n$(mac 02),$net.30\\n|3:2: IP $net.30 is the target of line 2 already
+EOF_PLANS
+[ "$(wc -l <"$tmp/udp")" -eq "$before" ] || { current="refused plans"; fail "something was sent"; }
+
+# Refused after the search: the search alone was sent.
+searches=$(datagrams 01)
+setups=$(datagrams 02)
+printf 'mac,ip\n%s,%s.12\n%s,%s.40\n' "$(mac 01)" "$net" "$(mac 09)" "$net" >"$tmp/taken.csv"
+run "plan refused after the search" 2 apply "$tmp/taken.csv"
+has err "$tmp/taken.csv:2: IP $net.12 is the address of device $(mac 02) already"
+has err "$tmp/taken.csv:3: no device with MAC $(mac 09) answered the search"
+printf 'mac,ip,id\n%s,%s.21,7\n' "$(mac 02)" "$net" >"$tmp/dry.csv"
+run "dry run" 0 apply --dry-run "$tmp/dry.csv"
+row "$(mac 02)" "broadcast setup: $net.21 255.255.0.0 10.231.0.1 port 4001 baud 9600" \
+    "ID 7 to $net.21:4001"
+[ "$(datagrams 01)" -eq $((searches + 2)) ] && [ "$(datagrams 02)" -eq "$setups" ] ||
+    fail "sent more than two searches"
+
+# The everyday workflow: what search --csv wrote is a plan, every row already set.
+"$velquint" search --csv >"$tmp/everything.csv" 2>/dev/null
+run "apply the search's own CSV" 0 apply "$tmp/everything.csv"
+[ "$(grep -c 'already set' "$tmp/out")" -eq 5 ] || fail "not every row already set: $(cat "$tmp/out")"
+
+# A mixed plan: each way a row can end, and the report in a file.
+printf 'mac,ip,port,id\n%s,,4002,\n%s,%s.22,,8\n%s,%s.23,,\n%s,,4010,\n' \
+    "$(mac 01)" "$(mac 02)" "$net" "$(mac 03)" "$net" "$(mac 04)" >"$tmp/mixed.csv"
+run "mixed plan" 1 apply "$tmp/mixed.csv" --report "$tmp/report.json"
+row "$(mac 01)" "$net.11" 255.255.0.0 10.231.0.1 4002 9600 - "already set"
+row "$(mac 02)" "$net.22" 255.255.0.0 10.231.0.1 4001 9600 8 "applied and verified"
+# 03 took the settings without saying so.
+row "$(mac 03)" "$net.23" 255.255.255.0 192.168.1.1 4001 9600 - \
+    "not confirmed (no confirmation, also after a second datagram)"
+row "$(mac 04)" "$net.14" 255.255.255.0 192.168.1.1 4001 9600 - \
+    "confirmed but reports other values (port: asked 4010, now 4001)"
+has report.json '"outcome": "applied and verified"'
+# Any other request gets the device's refusal, with its stored ID.
+run "the ID reached the device" 1 transact 2 91 --host "$net.22" --port 4001
+row data 08
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures failure(s)"
+    exit 1
+fi
+echo "velquint: all checks passed"

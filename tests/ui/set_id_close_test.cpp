@@ -3,7 +3,6 @@
 // event loop (or the real tool) ends with 0. Also when the application is told
 // to quit without its window closing, the wait goes on without spinning.
 
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <QApplication>
@@ -25,6 +24,7 @@
 
 using setidtest::FillSetId;
 using setidtest::Listener;
+using setidtest::ProcessCpuMs;
 
 namespace {
 
@@ -47,13 +47,6 @@ constexpr int kEdit4X = 10 + 408 + 28;
 constexpr int kEdit4Y = 454 + 40 + 12;
 constexpr int kButton4X = 615 + 29 + 62;
 constexpr int kButton4Y = 423 + 70 + 17;
-
-double CpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
-}
 
 }  // namespace
 
@@ -119,7 +112,7 @@ private slots:
                 return;
             }
             quitter.stop();
-            cpuAtExit = CpuMs();
+            cpuAtExit = ProcessCpuMs();
             QCoreApplication::exit(0);
         });
         quitter.start();
@@ -128,7 +121,7 @@ private slots:
 
         QCOMPARE(code, 0);
         QVERIFY(cpuAtExit > 0.0);
-        QVERIFY2(CpuMs() - cpuAtExit < kMostCpuMsFor3sWait, "the wait spun after the exit");
+        QVERIFY2(ProcessCpuMs() - cpuAtExit < kMostCpuMsFor3sWait, "the wait spun after the exit");
         QCOMPARE(form.Label6->text(), QStringLiteral("Error !!!"));
         QCOMPARE(form.Channel.SocketOpen, 0);
         QVERIFY(form.Button4->isEnabled());

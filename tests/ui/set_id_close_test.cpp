@@ -14,7 +14,6 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <memory>
 #include <string>
 
 #include "app/MessageBox.h"
@@ -154,12 +153,7 @@ private slots:
         QVERIFY(x.Open(server.DisplayName()));
         const pid_t pid = SpawnProcess(options);
         QVERIFY(pid > 0);
-        const auto reaper = std::shared_ptr<void>(nullptr, [pid](void*) {
-            if (!WaitForExit(pid, 0).exited) {
-                kill(pid, SIGKILL);
-                WaitForExit(pid, kHangLimitMs);
-            }
-        });
+        const ProcessReaper reaper(pid);
         const unsigned long window = x.WaitForMappedWindow(kCaption, kHangLimitMs);
         QVERIFY2(window != 0, log().constData());
         const WindowGeometry at = x.Geometry(window);

@@ -6,6 +6,10 @@
 // Disables a control for the lifetime of the scope, so that a handler's own
 // button comes back on every way out, an exception included.
 //
+// The handlers that use it block the window without running events, so the
+// disabled look is drawn at once: a repaint left to the event loop would come
+// only after the handler, when the button is enabled again.
+//
 // Qt hands the keyboard focus of a control it disables on to the next one in
 // the tab order, which would then take the next key meant for this one (Space
 // on "Broadcast Setup" would run "Connect Setup"). So the window itself holds
@@ -20,6 +24,7 @@ public:
             focusHeld_ = true;
         }
         widget->setEnabled(false);
+        widget->repaint();
     }
     ~ScopedDisable() {
         if (!widget_) {

@@ -1,6 +1,8 @@
 // The real tool on a private X server inside the lab, seen as the operator
 // sees it, through what the X server holds: while Search or a setup blocks
-// the window, the clicked button is drawn disabled.
+// the window, the clicked button is drawn disabled; "Can't find any Device
+// !!!" comes in a box whose title is empty, and the standard error box keeps
+// the program's name as its title.
 #include <QApplication>
 #include <QFile>
 #include <QRect>
@@ -8,6 +10,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +26,8 @@ constexpr int kHangLimitMs = 30000;
 // Controls at the design size, relative to the window.
 const QRect kButton1(10, 414, 580, 36);
 const QRect kButton2(5, 550, 180, 36);
+const QRect kEdit5(615 + 62, 423 + 29, 67, 28);
+const QRect kButton4(615 + 29, 423 + 70, 124, 35);
 
 // The darkest grey (0 to 255) of a button's pixels: black text when enabled,
 // light grey text when disabled (190 in the tool's style).
@@ -83,6 +88,16 @@ private:
                  qPrintable(QStringLiteral("darkest grey %1 while the tool waits").arg(darkest)));
     }
 
+    QString property(unsigned long window, const char* name) {
+        const std::optional<std::string> value = x_->TextProperty(window, name);
+        return value ? QString::fromStdString(*value) : QStringLiteral("(no %1)").arg(name);
+    }
+
+    unsigned long waitForBox() {
+        return x_->WaitForMappedWindow([this](unsigned long window) { return window != window_; },
+                                       kHangLimitMs);
+    }
+
     QStringList heard() {
         QStringList lines;
         for (const std::string& line : ReadLines(dir_->File("heard"))) {
@@ -122,7 +137,7 @@ private slots:
         dir_.reset();
     }
 
-    void searchGreysItsButton() {
+    void searchGreysItsButtonAndFindingNothingShowsAnUntitledBox() {
         // Hears the request and keeps quiet.
         SimProcess sim({"--record", dir_->File("heard"), "--device", "silent=1"});
         QVERIFY2(sim.ready(), sim.failure().c_str());
@@ -133,9 +148,17 @@ private slots:
         // The request is out: the tool waits for answers.
         QTRY_COMPARE(heard().size(), 1);
         verifyDrawnDisabled(kButton1, enabled);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+
+        const unsigned long box = waitForBox();
+        QVERIFY2(box != 0, toolErrors().constData());
+        QCOMPARE(property(box, "_NET_WM_NAME"), QString());
+        QCOMPARE(property(box, "WM_NAME"), QString());
     }
 
-    void setupGreysItsButton() {
+    void setupGreysItsButtonAndTheErrorBoxKeepsItsTitle() {
         SimProcess sim({"--record", dir_->File("heard"), "--device",
                         "mac=00.1A.2B.3C.4D.5E,ip=" + DeviceIp() + ",setup-reply=none"});
         QVERIFY2(sim.ready(), sim.failure().c_str());
@@ -150,6 +173,24 @@ private slots:
         QVERIFY2(heard().back().contains(QLatin1String(kSetupHexStart)),
                  qPrintable(heard().back()));
         verifyDrawnDisabled(kButton2, enabled);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+
+        // "Not response !!!" once the five seconds have passed.
+        unsigned long box = waitForBox();
+        QVERIFY2(box != 0, toolErrors().constData());
+        QVERIFY(x_->RequestClose(box));
+        QTRY_COMPARE(x_->ViewableTopLevels(), 1);
+
+        // An ID that is no number ends Set ID in the standard error box.
+        QVERIFY(clickOn(kEdit5));
+        QVERIFY(x_->TypeText("a"));
+        QVERIFY(clickOn(kButton4));
+        box = waitForBox();
+        QVERIFY2(box != 0, toolErrors().constData());
+        QCOMPARE(property(box, "_NET_WM_NAME"), QStringLiteral("velquint-tool"));
+        QCOMPARE(property(box, "WM_NAME"), QStringLiteral("velquint-tool"));
     }
 };
 

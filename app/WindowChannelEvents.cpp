@@ -31,8 +31,16 @@ void WindowChannelEvents::WaitReadable(int fd, int timeoutMs) {
         woken = true;
         loop.quit();
     };
+    // The notifier fires for as long as the socket stays readable. A handler
+    // that runs inside this wait may hold the thread in a loop of its own (a
+    // modal box waiting for the operator), where our quit has no effect until
+    // that loop ends; a notifier left on would fire again and again in there.
+    // One wake-up is all this wait needs.
     QSocketNotifier readable(static_cast<qintptr>(fd), QSocketNotifier::Read);
-    QObject::connect(&readable, &QSocketNotifier::activated, &loop, wake);
+    QObject::connect(&readable, &QSocketNotifier::activated, &loop, [&readable, &wake] {
+        readable.setEnabled(false);
+        wake();
+    });
     // A coarse timer may fire up to 5% early, which would cost the channel a
     // second wait for the rest.
     QTimer limit;

@@ -13,7 +13,7 @@ packages=(
     libhidapi-dev libcli11-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
     iproute2 procps time
-    libx11-dev libxtst-dev
+    libx11-dev libxcb1-dev libxtst-dev
     xvfb xauth x11-utils imagemagick xdotool
     fonts-dejavu-core
 )

@@ -1,9 +1,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
-#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -14,6 +12,7 @@
 #include "app/StandardErrorBox.h"
 #include "app/Unit1.h"
 #include "common/StrToInt.h"
+#include "support/BoxAnswerer.h"
 
 class MessageBoxTest : public QObject {
     Q_OBJECT
@@ -53,29 +52,11 @@ private slots:
         form.Edit4->setFocus();
         QTRY_VERIFY(form.Edit4->hasFocus());
 
-        QPointer<QMessageBox> seen;
-        bool wasModal = false;
-        QTimer clicker;
-        clicker.setInterval(10);
-        connect(&clicker, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box != nullptr && box->isVisible()) {
-                seen = box;
-                wasModal = box->isModal();
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        clicker.start();
-        // Catches a hang rather than measuring anything.
-        QTimer::singleShot(20000, &clicker, [] {
-            if (QWidget* modal = QApplication::activeModalWidget()) {
-                modal->close();
-            }
-        });
+        BoxAnswerer answerer;
         ShowMessageBox(QStringLiteral("Success"), QStringLiteral("OK"), MessageBoxStyle::Ok);
-        clicker.stop();
-        QVERIFY(seen.isNull());  // closed and deleted once it returned
-        QVERIFY(wasModal);
+        QCOMPARE(answerer.texts(), QStringList{QStringLiteral("Success")});
+        QVERIFY(answerer.seen().front().modal);
+        QVERIFY(answerer.seen().front().box.isNull());  // closed and deleted once it returned
         QTRY_VERIFY(form.Edit4->hasFocus());
     }
 

@@ -3,7 +3,6 @@
 // event loop (or the real tool) ends with 0. Also when the application is told
 // to quit without its window closing, the wait goes on without spinning.
 
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <QApplication>
@@ -15,7 +14,6 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <memory>
 #include <string>
 
 #include "app/MessageBox.h"
@@ -25,6 +23,7 @@
 
 using setidtest::FillSetId;
 using setidtest::Listener;
+using setidtest::ProcessCpuMs;
 
 namespace {
 
@@ -47,13 +46,6 @@ constexpr int kEdit4X = 10 + 408 + 28;
 constexpr int kEdit4Y = 454 + 40 + 12;
 constexpr int kButton4X = 615 + 29 + 62;
 constexpr int kButton4Y = 423 + 70 + 17;
-
-double CpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
-}
 
 }  // namespace
 
@@ -119,7 +111,7 @@ private slots:
                 return;
             }
             quitter.stop();
-            cpuAtExit = CpuMs();
+            cpuAtExit = ProcessCpuMs();
             QCoreApplication::exit(0);
         });
         quitter.start();
@@ -128,7 +120,7 @@ private slots:
 
         QCOMPARE(code, 0);
         QVERIFY(cpuAtExit > 0.0);
-        QVERIFY2(CpuMs() - cpuAtExit < kMostCpuMsFor3sWait, "the wait spun after the exit");
+        QVERIFY2(ProcessCpuMs() - cpuAtExit < kMostCpuMsFor3sWait, "the wait spun after the exit");
         QCOMPARE(form.Label6->text(), QStringLiteral("Error !!!"));
         QCOMPARE(form.Channel.SocketOpen, 0);
         QVERIFY(form.Button4->isEnabled());
@@ -161,12 +153,7 @@ private slots:
         QVERIFY(x.Open(server.DisplayName()));
         const pid_t pid = SpawnProcess(options);
         QVERIFY(pid > 0);
-        const auto reaper = std::shared_ptr<void>(nullptr, [pid](void*) {
-            if (!WaitForExit(pid, 0).exited) {
-                kill(pid, SIGKILL);
-                WaitForExit(pid, kHangLimitMs);
-            }
-        });
+        const ProcessReaper reaper(pid);
         const unsigned long window = x.WaitForMappedWindow(kCaption, kHangLimitMs);
         QVERIFY2(window != 0, log().constData());
         const WindowGeometry at = x.Geometry(window);

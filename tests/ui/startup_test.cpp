@@ -12,7 +12,6 @@
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -101,12 +100,7 @@ private slots:
         const pid_t pid = SpawnProcess(options);
         QVERIFY(pid > 0);
         // Reaps the tool whatever happens below.
-        const auto reaper = std::shared_ptr<void>(nullptr, [pid](void*) {
-            if (!WaitForExit(pid, 0).exited) {
-                kill(pid, SIGKILL);
-                WaitForExit(pid, kExitTimeoutMs);
-            }
-        });
+        const ProcessReaper reaper(pid);
         const auto showStderr = [&] {
             QFile log(root + "/out/stderr");
             return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();

@@ -1,11 +1,13 @@
 #pragma once
 
 // Helpers for the window tests of Set ID: a plain loopback listener that
-// tells whether the tool connected, and the fields of the "ZEK Only" panel.
+// tells whether the tool connected, the fields of the "ZEK Only" panel, and
+// the CPU time this process has used, to tell a wait from a busy loop.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -123,6 +125,14 @@ inline void FillSetId(TForm1& form, const QString& ip, const QString& port, cons
     form.Edit1->setText(ip);
     form.Edit4->setText(port);
     form.Edit5->setText(id);
+}
+
+// User and system time of this process so far, in milliseconds.
+inline double ProcessCpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
 }
 
 }  // namespace setidtest

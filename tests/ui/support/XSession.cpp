@@ -21,6 +21,7 @@ namespace {
 
 constexpr int kServerStartTimeoutMs = 10000;
 constexpr int kServerStopTimeoutMs = 5000;
+constexpr int kReapTimeoutMs = 30000;
 constexpr auto kExitPollInterval = std::chrono::milliseconds(5);
 const char* const kScreen = "1280x1024x24";
 
@@ -141,6 +142,13 @@ pid_t SpawnProcess(const SpawnOptions& options) {
     return result == 0 ? pid : -1;
 }
 
+ProcessReaper::~ProcessReaper() {
+    if (pid_ > 0 && !WaitForExit(pid_, 0).exited) {
+        kill(pid_, SIGKILL);
+        WaitForExit(pid_, kReapTimeoutMs);
+    }
+}
+
 ExitResult WaitForExit(pid_t pid, int timeoutMs) {
     ExitResult result;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -168,41 +176,52 @@ bool XClient::Open(const std::string& displayName) {
     if (display_ == nullptr) {
         return false;
     }
+    // A window may be gone by the time we ask about it (a box closed since
+    // it was mapped). The call then fails and says so; Xlib's default
+    // handler would end the test process instead.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     XSelectInput(display_, DefaultRootWindow(display_), SubstructureNotifyMask);
     XSync(display_, False);
     return true;
 }
 
 std::string XClient::Title(unsigned long window) {
-    // Qt sets both; the UTF-8 one is authoritative for non-Latin-1 titles.
-    const Atom netWmName = XInternAtom(display_, "_NET_WM_NAME", False);
-    const Atom utf8 = XInternAtom(display_, "UTF8_STRING", False);
-    Atom type = 0;
+    return TextProperty(window, "_NET_WM_NAME").value_or(std::string());
+}
+
+std::optional<std::string> XClient::TextProperty(unsigned long window, const std::string& name) {
+    constexpr long kMaxLongs = 1024;
+    const Atom property = XInternAtom(display_, name.c_str(), False);
+    Atom type = None;
     int format = 0;
     unsigned long count = 0;
     unsigned long after = 0;
     unsigned char* data = nullptr;
-    std::string title;
-    if (XGetWindowProperty(display_, window, netWmName, 0, 1024, False, utf8, &type, &format,
-                           &count, &after, &data) == Success &&
-        data != nullptr && type == utf8) {
-        title.assign(reinterpret_cast<char*>(data), count);
+    std::optional<std::string> value;
+    if (XGetWindowProperty(display_, window, property, 0, kMaxLongs, False, AnyPropertyType, &type,
+                           &format, &count, &after, &data) == Success &&
+        type != None && format == 8) {
+        value = data != nullptr ? std::string(reinterpret_cast<char*>(data), count) : std::string();
     }
     if (data != nullptr) {
         XFree(data);
     }
-    return title;
+    return value;
 }
 
-bool XClient::IsViewableWithTitle(unsigned long window, const std::string& title) {
+bool XClient::Viewable(unsigned long window) {
     XWindowAttributes attributes;
-    if (XGetWindowAttributes(display_, window, &attributes) == 0) {
-        return false;
-    }
-    return attributes.map_state == IsViewable && Title(window) == title;
+    return XGetWindowAttributes(display_, window, &attributes) != 0 &&
+           attributes.map_state == IsViewable;
 }
 
 unsigned long XClient::WaitForMappedWindow(const std::string& title, int timeoutMs) {
+    return WaitForMappedWindow(
+        [this, &title](unsigned long window) { return Title(window) == title; }, timeoutMs);
+}
+
+unsigned long XClient::WaitForMappedWindow(const std::function<bool(unsigned long)>& wanted,
+                                           int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     // Windows mapped before we looked would send no more events.
     Window root = 0;
@@ -211,7 +230,7 @@ unsigned long XClient::WaitForMappedWindow(const std::string& title, int timeout
     unsigned int count = 0;
     if (XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
         for (unsigned int i = 0; i < count; ++i) {
-            if (IsViewableWithTitle(children[i], title)) {
+            if (Viewable(children[i]) && wanted(children[i])) {
                 const Window found = children[i];
                 XFree(children);
                 return found;
@@ -225,7 +244,8 @@ unsigned long XClient::WaitForMappedWindow(const std::string& title, int timeout
         while (XPending(display_) > 0) {
             XEvent event;
             XNextEvent(display_, &event);
-            if (event.type == MapNotify && IsViewableWithTitle(event.xmap.window, title)) {
+            if (event.type == MapNotify && Viewable(event.xmap.window) &&
+                wanted(event.xmap.window)) {
                 return event.xmap.window;
             }
         }
@@ -248,6 +268,37 @@ WindowGeometry XClient::Geometry(unsigned long window) {
     geometry.width = attributes.width;
     geometry.height = attributes.height;
     return geometry;
+}
+
+std::vector<uint32_t> XClient::Pixels(unsigned long window, const WindowGeometry& rectangle) {
+    std::vector<uint32_t> pixels;
+    XImage* image = XGetImage(display_, window, rectangle.x, rectangle.y,
+                              static_cast<unsigned>(rectangle.width),
+                              static_cast<unsigned>(rectangle.height), AllPlanes, ZPixmap);
+    if (image == nullptr) {
+        return pixels;
+    }
+    // The colour channels as 8 bits each, wherever the visual keeps them.
+    const auto channel = [](unsigned long pixel, unsigned long mask) {
+        if (mask == 0) {
+            return 0u;
+        }
+        while ((mask & 1) == 0) {
+            mask >>= 1;
+            pixel >>= 1;
+        }
+        return static_cast<unsigned>((pixel & mask) * 255 / mask);
+    };
+    for (int y = 0; y < rectangle.height; ++y) {
+        for (int x = 0; x < rectangle.width; ++x) {
+            const unsigned long pixel = XGetPixel(image, x, y);
+            pixels.push_back(channel(pixel, image->red_mask) << 16 |
+                             channel(pixel, image->green_mask) << 8 |
+                             channel(pixel, image->blue_mask));
+        }
+    }
+    XDestroyImage(image);
+    return pixels;
 }
 
 std::vector<int> XClient::IconSizes(unsigned long window) {
@@ -289,11 +340,7 @@ int XClient::ViewableTopLevels() {
     int viewable = 0;
     if (XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
         for (unsigned int i = 0; i < count; ++i) {
-            XWindowAttributes attributes;
-            if (XGetWindowAttributes(display_, children[i], &attributes) != 0 &&
-                attributes.map_state == IsViewable) {
-                ++viewable;
-            }
+            viewable += Viewable(children[i]) ? 1 : 0;
         }
         if (children != nullptr) {
             XFree(children);

@@ -2,13 +2,15 @@
 
 // Helpers to run the real tool as a separate process on a private X server
 // and treat its window the way a window manager would: find it when it is
-// mapped, read its properties and ask it to close. The window tests use it
-// for the tool's exit code, the start-up benchmark for its timing.
+// mapped, read its properties and its pixels, and ask it to close. The window
+// tests use it for what only the real tool shows (its exit code, its windows
+// as X holds them), the start-up benchmark for its timing.
 
 #include <sys/resource.h>
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,6 +58,19 @@ struct ExitResult {
 // Waits up to timeoutMs for the process to end and reaps it.
 ExitResult WaitForExit(pid_t pid, int timeoutMs);
 
+// Reaps a started process when it goes out of scope, killing it first if it
+// still runs, so that a failing test leaves no process behind.
+class ProcessReaper {
+public:
+    explicit ProcessReaper(pid_t pid) : pid_(pid) {}
+    ~ProcessReaper();
+    ProcessReaper(const ProcessReaper&) = delete;
+    ProcessReaper& operator=(const ProcessReaper&) = delete;
+
+private:
+    pid_t pid_;
+};
+
 struct WindowGeometry {
     int x = 0;
     int y = 0;
@@ -75,12 +90,22 @@ public:
     // do this before starting the program whose window is awaited.
     bool Open(const std::string& displayName);
 
-    // Waits until a top-level window titled `title` is mapped; returns its id
-    // or 0 when timeoutMs passes first.
+    // Waits until a top-level window for which `wanted` holds is mapped;
+    // returns its id or 0 when timeoutMs passes first.
+    unsigned long WaitForMappedWindow(const std::function<bool(unsigned long)>& wanted,
+                                      int timeoutMs);
+    // The same for a window titled `title`.
     unsigned long WaitForMappedWindow(const std::string& title, int timeoutMs);
 
     WindowGeometry Geometry(unsigned long window);
+    // The window's title as a window manager shows it (_NET_WM_NAME).
     std::string Title(unsigned long window);
+    // A text property (WM_NAME, _NET_WM_NAME, ...) as the X server holds it,
+    // whatever its encoding; nothing when the window has no such property.
+    std::optional<std::string> TextProperty(unsigned long window, const std::string& name);
+    // The colours (0xRRGGBB) of a rectangle of the window as it is on screen,
+    // row by row; empty when they cannot be read.
+    std::vector<uint32_t> Pixels(unsigned long window, const WindowGeometry& rectangle);
     // The sizes (square side in pixels) of the icons in _NET_WM_ICON.
     std::vector<int> IconSizes(unsigned long window);
     // Counts the viewable top-level windows.
@@ -96,7 +121,7 @@ public:
     bool TypeText(const std::string& text);
 
 private:
-    bool IsViewableWithTitle(unsigned long window, const std::string& title);
+    bool Viewable(unsigned long window);
 
     struct _XDisplay* display_ = nullptr;
 };

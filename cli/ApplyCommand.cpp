@@ -29,7 +29,7 @@ namespace {
 // segment, each of which must look at it; 32 keeps that burst small for
 // small devices, and keeps the setups of 255 devices that take 200 ms to
 // confirm at about 1.6 s, where one at a time would need 51 s.
-constexpr size_t kDefaultParallel = 32;
+constexpr size_t kDefaultParallel = 64;
 constexpr size_t kLargestParallel = 255;
 constexpr int kSetupAttempts = 2;
 

@@ -3,6 +3,7 @@
 #include <net/if.h>
 
 #include <algorithm>
+#include <map>
 
 #include "discovery/DeviceListRows.h"
 #include "discovery/DeviceTable.h"
@@ -18,6 +19,19 @@ std::optional<uint32_t> Address(const DeviceRecordView& record, size_t offset) {
     }
     return static_cast<uint32_t>(field[0]) << 24 | static_cast<uint32_t>(field[1]) << 16 |
            static_cast<uint32_t>(field[2]) << 8 | field[3];
+}
+
+// Each lookup costs a socket and an ioctl; a search of 255 devices asks
+// about one or two interfaces.
+std::string InterfaceName(unsigned index) {
+    static std::map<unsigned, std::string> names;
+    const auto known = names.find(index);
+    if (known != names.end()) {
+        return known->second;
+    }
+    char name[IF_NAMESIZE] = {};
+    const bool named = index != 0 && if_indextoname(index, name) != nullptr;
+    return names[index] = named ? name : "";
 }
 
 FoundDevice ReadDevice(const DeviceRecordView& record, unsigned interfaceIndex) {
@@ -37,10 +51,7 @@ FoundDevice ReadDevice(const DeviceRecordView& record, unsigned interfaceIndex) 
     device.version = texts.subItems[kSubItemVersion];
     device.baudRate = texts.subItems[kSubItemBaudRate];
     device.unprogrammedMac = HasUnprogrammedMac(record);
-    char name[IF_NAMESIZE] = {};
-    if (interfaceIndex != 0 && if_indextoname(interfaceIndex, name) != nullptr) {
-        device.interfaceName = name;
-    }
+    device.interfaceName = InterfaceName(interfaceIndex);
     return device;
 }
 

@@ -104,6 +104,10 @@ void ShowMessageBox(const QString& text, const QString& title, unsigned style) {
     }
 }
 
+void ShowErrorBox(const char* text) {
+    ShowMessageBox(QLatin1String(text), QStringLiteral("Error"), MessageBoxStyle::IconError);
+}
+
 MessageBoxRecorder::MessageBoxRecorder() : previous_(activeRecorder) {
     activeRecorder = this;
 }

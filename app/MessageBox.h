@@ -18,6 +18,9 @@ constexpr unsigned IconError = 16;  // one OK button and the stop icon
 // at once.
 void ShowMessageBox(const QString& text, const QString& title, unsigned style);
 
+// The common error box: `text` under the title "Error", with the stop icon.
+void ShowErrorBox(const char* text);
+
 // Builds the box ShowMessageBox would show, without showing it. The caller
 // owns the result.
 QMessageBox* CreateMessageBox(const QString& text, const QString& title, unsigned style);

@@ -18,7 +18,6 @@ uint8_t StatusCountdown = 0;
 
 namespace {
 
-const char* const kErrorTitle = "Error";
 const char* const kIpEmpty = "IP is empty !!!";
 const char* const kPortEmpty = "Port is empty !!!";
 const char* const kIdTooLarge = "ID > 255 !!!";
@@ -30,11 +29,6 @@ constexpr uint8_t kStatusTicks = 30;
 constexpr uint32_t kPortMask = 0xFFFF;
 constexpr uint32_t kIdMask = 0xFF;
 
-void ShowError(const char* text) {
-    ShowMessageBox(QString::fromLatin1(text), QString::fromLatin1(kErrorTitle),
-                   MessageBoxStyle::IconError);
-}
-
 int32_t FieldInteger(const QLineEdit* field) {
     return StrToInt(field->text().toStdString());
 }
@@ -43,16 +37,16 @@ int32_t FieldInteger(const QLineEdit* field) {
 
 void SetDeviceId(TForm1& form) {
     if (form.Edit1->text().isEmpty()) {
-        ShowError(kIpEmpty);
+        ShowErrorBox(kIpEmpty);
         return;
     }
     if (form.Edit4->text().isEmpty()) {
-        ShowError(kPortEmpty);
+        ShowErrorBox(kPortEmpty);
         return;
     }
     // No lower bound: a negative ID goes out as its low byte.
     if (FieldInteger(form.Edit5) > kLargestDeviceId) {
-        ShowError(kIdTooLarge);
+        ShowErrorBox(kIdTooLarge);
         return;
     }
 
@@ -68,7 +62,7 @@ void SetDeviceId(TForm1& form) {
         channel.Open(kDeviceIdConnectLimitMs);
     }
     if (!channel.SocketOpen) {
-        ShowError(kCannotConnect);
+        ShowErrorBox(kCannotConnect);
         return;
     }
 

@@ -21,7 +21,6 @@
 
 namespace {
 
-const char* const kErrorTitle = "Error";
 const char* const kSuccessText = "Success";
 const char* const kSuccessTitle = "OK";
 const char* const kFailedText = "Not response !!!";
@@ -33,10 +32,6 @@ constexpr int kFirstSubItemColumn = 1;
 
 // Characters per pair of a MAC text: two digits and a separator.
 constexpr size_t kGroupWidth = 3;
-
-void ShowError(const char* text) {
-    ShowMessageBox(QLatin1String(text), QLatin1String(kErrorTitle), MessageBoxStyle::IconError);
-}
 
 // The first check that fails, in the order the operator is told about them;
 // null when the fields are filled and a row is selected. "Empty" is no
@@ -97,7 +92,7 @@ uint8_t SetupBaudCode(const QComboBox& comboBox) {
 void RunSetup(TForm1& form, bool broadcast) {
     const QTreeWidgetItem* row = SelectedRow(*form.ListView1);
     if (const char* missing = FirstMissingInput(form, row)) {
-        ShowError(missing);
+        ShowErrorBox(missing);
         return;
     }
 

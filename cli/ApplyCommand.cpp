@@ -79,10 +79,6 @@ struct RowWork {
     bool Good() const { return outcome == Outcome::AlreadySet || outcome == Outcome::Verified; }
 };
 
-SettingsWanted WantedOf(const PlanRow& row) {
-    return SettingsWanted{row.ip, row.mask, row.gateway, row.port, row.baudCode};
-}
-
 // "[3/40] 00.1A.2B.3C.4D.5E applied": one line redrawn on a terminal, one
 // line per step elsewhere.
 class Progress {
@@ -194,7 +190,7 @@ struct ApplyCommand {
                 continue;
             }
             std::string missing;
-            if (!MergeSettings(*item.before, WantedOf(row), &item.target, &missing)) {
+            if (!MergeSettings(*item.before, row, &item.target, &missing)) {
                 refuse(row, "device " + MacText(row.mac) + " reports no " + missing +
                                 ", and the plan names none");
             }

@@ -7,16 +7,20 @@
 
 #include "cli/Values.h"
 
-// The devices one search found, read from the DeviceTable the same way the
-// window's list reads it.
-struct FoundDevice {
-    Mac mac{};
-    // What the record holds; a short record leaves the missing fields empty.
-    std::optional<uint32_t> ip;
+// A device's network settings, each as far as it is known: what a device
+// reports, or what a person asks for.
+struct NetworkSettings {
+    std::optional<uint32_t> ip;  // host byte order
     std::optional<uint32_t> mask;
     std::optional<uint32_t> gateway;
     std::optional<uint16_t> port;
     std::optional<uint8_t> baudCode;
+};
+
+// The devices one search found, read from the DeviceTable the same way the
+// window's list reads it. A short record leaves the settings it lacks empty.
+struct FoundDevice : NetworkSettings {
+    Mac mac{};
     std::string version;           // as the list shows it, "1.06"
     std::string baudRate;          // the rate of the code, empty for a code outside the table
     std::string interfaceName;     // where the reply came in

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/Devices.h"
 #include "cli/Values.h"
 
 // A commissioning plan: one row per device, named by its MAC, with the
@@ -15,14 +16,9 @@
 // any other column (version, interface, a note) is ignored, so the output of
 // `velquint search --csv` is a valid plan.
 
-struct PlanRow {
+struct PlanRow : NetworkSettings {
     size_t line = 0;  // the file line the row starts on
     Mac mac{};
-    std::optional<uint32_t> ip;
-    std::optional<uint32_t> mask;
-    std::optional<uint32_t> gateway;
-    std::optional<uint16_t> port;
-    std::optional<uint8_t> baudCode;
     std::optional<uint8_t> id;
 };
 

@@ -16,13 +16,7 @@
 // with what the device reports afterwards.
 
 // Values a person named; the others stay as the device has them.
-struct SettingsWanted {
-    std::optional<uint32_t> ip;
-    std::optional<uint32_t> mask;
-    std::optional<uint32_t> gateway;
-    std::optional<uint16_t> port;
-    std::optional<uint8_t> baudCode;
-};
+using SettingsWanted = NetworkSettings;
 
 // Every value a setup datagram carries.
 struct TargetSettings {

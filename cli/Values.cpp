@@ -5,6 +5,7 @@
 #include "common/AddressText.h"
 #include "common/BaudRate.h"
 #include "discovery/TextFormats.h"
+#include "setup/HexPairs.h"
 
 namespace {
 
@@ -12,19 +13,6 @@ constexpr uint32_t kDecimalBase = 10;
 constexpr int kHexBase = 16;
 constexpr size_t kMacTextLength = 17;
 constexpr size_t kMacGroupWidth = 3;
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 template <typename Value>
 std::optional<Value> Refuse(std::string* why, const std::string& expected) {
@@ -49,8 +37,8 @@ std::optional<Mac> ReadMac(const std::string& text, std::string* why) {
     Mac mac{};
     for (size_t i = 0; i < mac.size(); ++i) {
         const size_t at = i * kMacGroupWidth;
-        const int high = HexValue(text[at]);
-        const int low = HexValue(text[at + 1]);
+        const int high = HexDigitValue(text[at]);
+        const int low = HexDigitValue(text[at + 1]);
         if (high < 0 || low < 0 || (i + 1 < mac.size() && text[at + 2] != separator)) {
             return Refuse<Mac>(why, expected);
         }
@@ -107,7 +95,7 @@ std::optional<std::string> ReadHexBytes(const std::string& text, std::string* wh
         if (c == ' ' && high < 0) {
             continue;
         }
-        const int value = HexValue(c);
+        const int value = HexDigitValue(c);
         if (value < 0) {
             return Refuse<std::string>(why, "not bytes in hexadecimal pairs such as 05 or 0A0B");
         }
@@ -136,7 +124,7 @@ std::optional<std::pair<uint16_t, uint16_t>> ReadHidIds(const std::string& text,
         if (i == colon) {
             continue;
         }
-        const int value = HexValue(text[i]);
+        const int value = HexDigitValue(text[i]);
         if (value < 0) {
             return Refuse<std::pair<uint16_t, uint16_t>>(why, expected);
         }

@@ -19,7 +19,7 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:chec
 
 .PHONY: all deps configure build run test demo bench bench-code bench-startup bench-search bench-setup bench-setid screenshot clean \
 	configure-asan build-asan test-plain test-asan fuzz soak
-.PHONY: test-dissector package
+.PHONY: test-dissector package check-packages
 
 all: build
 
@@ -125,6 +125,20 @@ package: deps
 	@rm -f $(PACKAGE_DIR)/*.deb
 	@cd $(PACKAGE_DIR) && { cpack -G DEB >cpack.log 2>&1 || { cat cpack.log; exit 1; }; }
 	@ls $(PACKAGE_DIR)/*.deb
+
+# The packages, built and checked (tests/packages/check-packages.sh): lintian,
+# the desktop entry's and metainfo's validators, the manual pages and the bash
+# completion against --help; and as root the install test, which installs
+# them with apt, runs them (velquint as an unprivileged user in a lab, the
+# window offscreen, the Wireshark plugin's tests beside the installed copy)
+# and purges them again. Installs the check tools first (install-deps.sh
+# --check); builds what the install test needs of the test build.
+check-packages:
+	@./scripts/install-deps.sh --check
+	@$(MAKE) --no-print-directory package
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint_close_windows velquint_wireshark_checks
+	@./tests/packages/check-packages.sh $(PACKAGE_DIR) $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(PACKAGE_DIR)

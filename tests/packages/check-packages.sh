@@ -293,9 +293,9 @@ install_packages() {
 
 check_programs_run() {
     local said package
-    said=$(velquint --version 2>&1) || fail "velquint --version: exit status $?"
+    said=$(/usr/bin/velquint --version 2>&1) || fail "velquint --version: exit status $?"
     [ "$said" = "velquint $project_version" ] || fail "velquint --version says '$said'"
-    said=$(velquint-sim --help 2>&1) || fail "velquint-sim --help: exit status $?"
+    said=$(/usr/bin/velquint-sim --help 2>&1) || fail "velquint-sim --help: exit status $?"
     [ "$(head -1 <<<"$said")" = "Usage: velquint-sim [OPTION...]" ] ||
         fail "velquint-sim --help begins '$(head -1 <<<"$said")'"
     for package in "${PACKAGES[@]}"; do
@@ -317,7 +317,7 @@ check_window() {
     chmod 644 "$helper_dir/libvelquint_close_windows.so"
     said=$(cd / && setpriv --reuid="$UNPRIVILEGED" --regid="$UNPRIVILEGED" --clear-groups \
         timeout 60 env -i PATH=/usr/bin:/bin HOME=/nonexistent QT_QPA_PLATFORM=offscreen \
-        LD_PRELOAD="$helper_dir/libvelquint_close_windows.so" velquint-tool 2>&1)
+        LD_PRELOAD="$helper_dir/libvelquint_close_windows.so" /usr/bin/velquint-tool 2>&1)
     status=$?
     [ "$status" -eq 0 ] || fail "velquint-tool ended with exit status $status: $said"
     grep -qF "closing \"$WINDOW_TITLE$project_version\"" <<<"$said" ||

@@ -6,6 +6,9 @@ JOBS ?= $(shell nproc)
 # The second build: clang with AddressSanitizer and UndefinedBehaviorSanitizer,
 # plus the fuzz targets. No benchmarks there: sanitizers spoil their figures.
 ASAN_DIR ?= build-asan
+# The Release build that the Debian packages are made from: installed under
+# /usr, with Debian's hardening flags, no tests or benchmarks.
+PACKAGE_DIR ?= build-package
 FUZZ_SECONDS ?= 600
 SOAK_SECONDS ?= 600
 # Every program the sanitizer build runs, and every child it starts, stops at
@@ -16,7 +19,7 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:chec
 
 .PHONY: all deps configure build run test demo bench bench-code bench-startup bench-search bench-setup bench-setid screenshot clean \
 	configure-asan build-asan test-plain test-asan fuzz soak
-.PHONY: test-dissector
+.PHONY: test-dissector package check-packages
 
 all: build
 
@@ -108,5 +111,34 @@ test-dissector:
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint_wireshark_checks
 	@ctest --test-dir $(BUILD_DIR) -L wireshark --output-on-failure -j $(JOBS)
 
+# The Debian packages, in $(PACKAGE_DIR): velquint-tool, velquint and
+# velquint-sim (packaging/CMakeLists.txt). Built with every hardening flag of
+# dpkg-buildflags, and stripped as dh_strip would (packaging/strip.sh).
+PACKAGE_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+package: deps
+	@cmake -S . -B $(PACKAGE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+		-DCMAKE_CXX_FLAGS="$$($(PACKAGE_FLAGS) CXXFLAGS) $$($(PACKAGE_FLAGS) CPPFLAGS)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$$($(PACKAGE_FLAGS) LDFLAGS)" \
+		-DCMAKE_STRIP=$(CURDIR)/packaging/strip.sh \
+		-DVELQUINT_BUILD_TESTS=OFF -DVELQUINT_BUILD_BENCH=OFF >/dev/null
+	@cmake --build $(PACKAGE_DIR) -j $(JOBS)
+	@rm -f $(PACKAGE_DIR)/*.deb
+	@cd $(PACKAGE_DIR) && { cpack -G DEB >cpack.log 2>&1 || { cat cpack.log; exit 1; }; }
+	@ls $(PACKAGE_DIR)/*.deb
+
+# The packages, built and checked (tests/packages/check-packages.sh): lintian,
+# the desktop entry's and metainfo's validators, the manual pages and the bash
+# completion against --help; and as root the install test, which installs
+# them with apt, runs them (velquint as an unprivileged user in a lab, the
+# window offscreen, the Wireshark plugin's tests beside the installed copy)
+# and purges them again. Installs the check tools first (install-deps.sh
+# --check); builds what the install test needs of the test build.
+check-packages:
+	@./scripts/install-deps.sh --check
+	@$(MAKE) --no-print-directory package
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint_close_windows velquint_wireshark_checks
+	@./tests/packages/check-packages.sh $(PACKAGE_DIR) $(BUILD_DIR)
+
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(PACKAGE_DIR)

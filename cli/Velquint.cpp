@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
-#include <map>
 
 #include "cli/Cli.h"
 #include "cli/Commands.h"
@@ -14,11 +13,11 @@ constexpr char kVersion[] = "velquint " VELQUINT_VERSION;
 
 }  // namespace
 
-int RunVelquint(int argc, char** argv) {
-    CLI::App app(
+std::map<std::string, CommandRun> AddVelquintCommandLine(CLI::App& app) {
+    app.name("velquint");
+    app.description(
         "Find Velquint devices on the local segment, give them network settings and "
-        "IDs, one at a time or from a plan file.",
-        "velquint");
+        "IDs, one at a time or from a plan file.");
     app.set_version_flag("-V,--version", kVersion);
     app.require_subcommand(1, 1);
     app.fallthrough(false);
@@ -26,11 +25,16 @@ int RunVelquint(int argc, char** argv) {
                "\nData for other programs (--json, --csv) goes to stdout; messages go to "
                "stderr. `velquint COMMAND --help` describes each command.");
 
-    const std::map<std::string, CommandRun> commands = {
+    return {
         {"search", AddSearchCommand(app)}, {"setup", AddSetupCommand(app)},
         {"set-id", AddSetIdCommand(app)},  {"transact", AddTransactCommand(app)},
         {"apply", AddApplyCommand(app)},
     };
+}
+
+int RunVelquint(int argc, char** argv) {
+    CLI::App app;
+    const std::map<std::string, CommandRun> commands = AddVelquintCommandLine(app);
 
     try {
         app.parse(argc, argv);

@@ -1,6 +1,8 @@
 #include "tests/wireshark/Tshark.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -29,6 +31,24 @@ std::vector<std::string> Split(const std::string& line) {
     return parts;
 }
 
+// Wireshark loads the system's Lua plugins before the script of -X, and two
+// copies of the plugin cannot register the same protocols ("there cannot be
+// two protocols with the same description"). So that the tests also pass
+// where the package velquint has put its copy among the system's plugins,
+// tshark sees none of them: an ordinary user's tshark through
+// WIRESHARK_PLUGIN_DIR (the environment below); root's, which ignores that
+// variable, in a mount namespace of its own with an empty folder over the
+// system's plugin folder (the command this returns goes first).
+std::string HidingSystemPlugins(const std::string& emptyFolder) {
+    struct stat folder {};
+    if (geteuid() != 0 || stat(VELQUINT_TSHARK_SYSTEM_PLUGINS, &folder) != 0) {
+        return "";
+    }
+    return "unshare --mount --propagation private sh -c "
+           "'mount --bind \"$1\" \"$2\" && shift 2 && exec \"$@\"' sh " +
+           Quoted(emptyFolder) + " " + Quoted(VELQUINT_TSHARK_SYSTEM_PLUGINS) + " ";
+}
+
 }  // namespace
 
 std::string TsharkOutput::LuaErrors() const {
@@ -48,10 +68,13 @@ TsharkOutput RunTshark(const std::string& capture, const std::vector<std::string
     const TempDir run;
     std::vector<std::string> names = {"frame.number", kInfoField, kExpertField};
     names.insert(names.end(), fields.begin(), fields.end());
-    std::string command = "env -u XDG_CONFIG_HOME HOME=" + Quoted(home.File("")) + " " +
-                          Quoted(VELQUINT_TSHARK) +
-                          " -2 -n -X lua_script:" + Quoted(VELQUINT_PLUGIN) + " -r " +
-                          Quoted(capture) + " -T fields -E separator=/t -E occurrence=a";
+    const std::string noPlugins = home.File("no-plugins");
+    mkdir(noPlugins.c_str(), 0755);
+    std::string command =
+        HidingSystemPlugins(noPlugins) + "env -u XDG_CONFIG_HOME HOME=" + Quoted(home.File("")) +
+        " WIRESHARK_PLUGIN_DIR=" + Quoted(noPlugins) + " " + Quoted(VELQUINT_TSHARK) +
+        " -2 -n -X lua_script:" + Quoted(VELQUINT_PLUGIN) + " -r " + Quoted(capture) +
+        " -T fields -E separator=/t -E occurrence=a";
     for (const std::string& option : options) {
         command += " " + Quoted(option);
     }

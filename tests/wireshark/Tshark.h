@@ -5,8 +5,9 @@
 #include <vector>
 
 // tshark with the project's plugin, for the plugin's tests. It runs with a
-// home folder of its own, so that a copy of the plugin among the user's
-// plugins, or the user's preferences, cannot change what a test sees.
+// home folder of its own and without the system's plugins, so that a copy of
+// the plugin among the user's plugins or the system's (the package
+// velquint's), or the user's preferences, cannot change what a test sees.
 
 // One packet's fields by name; the values of a field that occurs more than
 // once are joined by commas, an absent field is empty.

@@ -12,7 +12,7 @@
 #include "app/MessageBox.h"
 #include "app/Unit1.h"
 #include "support/DeviceListDriver.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 
 using namespace device_list_driver;
 

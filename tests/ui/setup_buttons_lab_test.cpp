@@ -25,7 +25,7 @@
 #include "discovery/DiscoverDevices.h"
 #include "setup/SendSetupRequest.h"
 #include "setup/SetupRequest.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 

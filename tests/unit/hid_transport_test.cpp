@@ -17,8 +17,8 @@
 #include "channel/Tick.h"
 #include "channel/Transport.h"
 #include "channel/TransportHid.h"
-#include "channel_test_frames.h"
 #include "idassign/DeviceId.h"
+#include "tests/support/TestFrames.h"
 
 namespace {
 

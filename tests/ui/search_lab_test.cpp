@@ -178,10 +178,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    RequireLabNamespace();
-    SearchLabTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(SearchLabTest)
 #include "search_lab_test.moc"

@@ -137,11 +137,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    RequireLabNamespace();
-    SetIdSearchTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(SetIdSearchTest)
 
 #include "set_id_search_lab_test.moc"

@@ -25,13 +25,13 @@ bool Register(const char* file, Entry entry);
 
 // The body is Qt's own QTEST_MAIN_WRAPPER, under a name of its own.
 #undef QTEST_MAIN_WRAPPER
-#define QTEST_MAIN_WRAPPER(TestObject, ...)                                         \
-    static int RunUiTest_##TestObject(int argc, char* argv[]) {                     \
-        QT_PREPEND_NAMESPACE(QTest::Internal::callInitMain)<TestObject>();          \
-        __VA_ARGS__                                                                 \
-        TestObject tc;                                                              \
-        QTEST_SET_MAIN_SOURCE_PATH                                                  \
-        return QTest::qExec(&tc, argc, argv);                                       \
-    }                                                                               \
-    [[maybe_unused]] static const bool kUiTestRegistered_##TestObject =             \
+#define QTEST_MAIN_WRAPPER(TestObject, ...)                                \
+    static int RunUiTest_##TestObject(int argc, char* argv[]) {            \
+        QT_PREPEND_NAMESPACE(QTest::Internal::callInitMain)<TestObject>(); \
+        __VA_ARGS__                                                        \
+        TestObject tc;                                                     \
+        QTEST_SET_MAIN_SOURCE_PATH                                         \
+        return QTest::qExec(&tc, argc, argv);                              \
+    }                                                                      \
+    [[maybe_unused]] static const bool kUiTestRegistered_##TestObject =    \
         uitest::Register(__FILE__, RunUiTest_##TestObject);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing need, and
-# only those that are missing, so a second run costs a few dpkg queries.
+# only those that are missing, so a second run costs one dpkg query.
 set -euo pipefail
 
 packages=(
@@ -15,11 +15,13 @@ packages=(
     fonts-dejavu-core
 )
 
+# One query for all of them: every make target runs this first. dpkg-query
+# fails when it knows a package not at all, which only makes it missing.
+installed=" $({ dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null || true; } |
+    awk '/ install ok installed$/ { printf "%s ", $1 }')"
 missing=()
 for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$p")
-    fi
+    case "$installed" in *" $p "*) ;; *) missing+=("$p") ;; esac
 done
 
 [ ${#missing[@]} -eq 0 ] && exit 0

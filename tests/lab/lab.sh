@@ -165,8 +165,10 @@ trap 'on_signal 143' TERM
 trap 'on_signal 129' HUP
 
 add_namespace() {
-    ip netns add "$1"
+    # Listed first: a signal's trap runs as soon as `ip netns add` returns,
+    # and must find the namespace to remove.
     created+=("$1")
+    ip netns add "$1"
     ip -n "$1" link set lo up
 }
 

@@ -1,62 +1,117 @@
-# Two set-up commands for a fresh Debian 12 machine, as root:
-#   make run    install what is missing, build, start the tool
-#   make test   install what is missing, build, run the whole suite
+# Set-up commands for a fresh Debian 12 machine, as root:
+#   make run     install what is missing, build the tool, start it
+#   make test    install what is missing, build, run the everyday suite
+#   make check   everything CI proves: make test, the sanitizer build and its
+#                suite, the fuzz smoke runs, the soak minute, the Wireshark
+#                plugin's tests, the Debian packages and their checks
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
+# The everyday build: tool, simulator and tests, no benchmarks. At -O1 it
+# costs a sixth less compile time than at -O2 and keeps the warnings that
+# need optimisation (maybe-uninitialized).
+BUILD_OPTIONS = -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+	-DVELQUINT_BUILD_BENCH=OFF
+# The benchmarks' own build: optimised as a release is, so that their
+# figures say what the tool costs.
+BENCH_DIR ?= build-bench
+BENCH_OPTIONS = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELQUINT_BUILD_BENCH=ON
 # The second build: clang with AddressSanitizer and UndefinedBehaviorSanitizer,
 # plus the fuzz targets. No benchmarks there: sanitizers spoil their figures.
 ASAN_DIR ?= build-asan
+ASAN_BUILD_OPTIONS = -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+	-DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DVELQUINT_SANITIZE=ON -DVELQUINT_FUZZ=ON \
+	-DVELQUINT_BUILD_BENCH=OFF
 # The Release build that the Debian packages are made from: installed under
 # /usr, with Debian's hardening flags, no tests or benchmarks.
 PACKAGE_DIR ?= build-package
 FUZZ_SECONDS ?= 600
 SOAK_SECONDS ?= 600
+# Most tests wait (for a peer, a timer, the lab) far more than they compute,
+# so ctest runs more of them at once than there are cores.
+TEST_JOBS ?= $(shell echo $$(( $(JOBS) * 2 )))
 # Every program the sanitizer build runs, and every child it starts, stops at
 # the first report and fails its test.
 SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp
+# ctest, then one line on the tests that skipped and why.
+CTEST = ./tests/run-ctest.sh
 
-.PHONY: all deps configure build run test demo bench bench-code bench-startup bench-search bench-setup bench-setid screenshot clean \
-	configure-asan build-asan test-plain test-asan fuzz soak
-.PHONY: test-dissector package check-packages
+# What `make check` runs, in this order; a step that fails ends it. Further
+# checks add their target here.
+CHECK_STEPS = test test-asan fuzz-smoke soak-minute test-dissector check-packages
+
+.PHONY: all deps configure build build-tool build-demo run test check demo bench bench-code \
+	bench-startup bench-search bench-setup bench-setid bench-cli screenshot clean configure-asan \
+	build-asan test-asan fuzz-smoke soak-minute fuzz soak configure-bench build-bench \
+	test-dissector package check-packages
 
 all: build
 
 deps:
 	@./scripts/install-deps.sh
 
+# configure_dir(<folder>, <options>): configures the folder when it has no
+# build files yet or was configured with other options; otherwise the build
+# itself notices changed CMake files.
+define configure_dir
+	@if [ ! -f $(1)/build.ninja ] || [ "$$(cat $(1)/.velquint-options 2>/dev/null)" != '$(2)' ]; then \
+		cmake -S . -B $(1) -G Ninja $(2) >/dev/null && echo '$(2)' > $(1)/.velquint-options; \
+	fi
+endef
+
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	$(call configure_dir,$(BUILD_DIR),$(BUILD_OPTIONS))
 
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# Only what `make run` starts, and what `make demo` needs besides: in the same
+# build folder, so that a later `make test` builds just the rest.
+build-tool: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint-tool
+build-demo: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint-tool velquint-sim
 
 # Without a display the tool cannot show its window: say so in one line,
 # before anything is installed or built.
 run:
 	$(if $(DISPLAY)$(WAYLAND_DISPLAY)$(QT_QPA_PLATFORM),,$(error velquint-tool needs a display, and neither DISPLAY nor WAYLAND_DISPLAY is set))
-	@$(MAKE) --no-print-directory build
+	@$(MAKE) --no-print-directory build-tool
 	@$(BUILD_DIR)/app/velquint-tool
 
-# The whole suite: the plain build, then the sanitizer build (which also
-# smoke-runs each fuzz target for 30 s).
-test: test-plain
-	@$(MAKE) --no-print-directory test-asan
+# The everyday suite: unit, window, loopback, command-line and lab tests (the
+# lab where root can make one) on the one build. Not the soak and not the
+# Wireshark plugin's tests, which `make check` runs.
+test: build
+	@$(CTEST) $(BUILD_DIR) --output-on-failure -j $(TEST_JOBS) -LE 'soak|wireshark'
 
-test-plain: build
-	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+# Everything CI must prove. Here no lab test may skip: run as root.
+check: export VELQUINT_LAB_REQUIRED = 1
+check:
+	@for step in $(CHECK_STEPS); do \
+		echo "== make $$step"; \
+		$(MAKE) --no-print-directory $$step || exit 1; \
+	done
 
 configure-asan: deps
-	@cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
-		-DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DVELQUINT_SANITIZE=ON -DVELQUINT_FUZZ=ON \
-		-DVELQUINT_BUILD_BENCH=OFF >/dev/null
+	$(call configure_dir,$(ASAN_DIR),$(ASAN_BUILD_OPTIONS))
 
 build-asan: configure-asan
 	@cmake --build $(ASAN_DIR) -j $(JOBS)
 
+# The suite again in the sanitizer build; the fuzz smoke runs and the soak
+# minute are steps of their own.
 test-asan: build-asan
-	@$(SANITIZER_ENV) ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+	@$(SANITIZER_ENV) $(CTEST) $(ASAN_DIR) --output-on-failure -j $(TEST_JOBS) -LE 'fuzz|soak|wireshark'
+
+# Each fuzz target for 30 s from its seeds, one per core.
+fuzz-smoke: build-asan
+	@$(SANITIZER_ENV) $(CTEST) $(ASAN_DIR) --output-on-failure -j $(JOBS) -L fuzz
+
+# A minute of the fault soak, in the sanitizer build.
+soak-minute: build-asan
+	@$(SANITIZER_ENV) $(CTEST) $(ASAN_DIR) --output-on-failure -L soak
 
 # Searches, setups and Set IDs against misbehaving simulated devices for
 # SOAK_SECONDS (default 600), in a lab of network namespaces (needs root).
@@ -73,29 +128,39 @@ fuzz: build-asan
 demo:
 	@./scripts/demo.sh $(BUILD_DIR)
 
+configure-bench: deps
+	$(call configure_dir,$(BENCH_DIR),$(BENCH_OPTIONS))
+
+build-bench: configure-bench
+	@cmake --build $(BENCH_DIR) -j $(JOBS)
+
 # The figures in the README: start-up time and peak memory of the tool, the
 # Search command against many simulated devices, and the time a setup takes
 # beyond the device's reply (both in the lab); Set ID's click-to-label time and
-# its wait for a silent device (on loopback).
-bench: bench-code bench-startup bench-search bench-setup bench-setid
+# its wait for a silent device (on loopback); the command line's search and
+# apply of 255 devices (in the lab).
+bench: bench-code bench-startup bench-search bench-setup bench-setid bench-cli
 
 # The Google Benchmark executables: sort, frame build and parse, silent wait.
-bench-code: build
-	@$(BUILD_DIR)/bench/velquint_bench_sort_device_table
-	@$(BUILD_DIR)/bench/velquint_bench_channel_frames
-	@$(BUILD_DIR)/bench/velquint_bench_channel_silent_wait
+bench-code: build-bench
+	@$(BENCH_DIR)/bench/velquint_bench_sort_device_table
+	@$(BENCH_DIR)/bench/velquint_bench_channel_frames
+	@$(BENCH_DIR)/bench/velquint_bench_channel_silent_wait
 
-bench-startup: build
-	@./bench/startup.sh $(BUILD_DIR)
+bench-startup: build-bench
+	@./bench/startup.sh $(BENCH_DIR)
 
-bench-search: build
-	@./bench/search.sh $(BUILD_DIR)
+bench-search: build-bench
+	@./bench/search.sh $(BENCH_DIR)
 
-bench-setup: build
-	@./bench/setup_click.sh $(BUILD_DIR)
+bench-setup: build-bench
+	@./bench/setup_click.sh $(BENCH_DIR)
 
-bench-setid: build
-	@./bench/setid.sh $(BUILD_DIR)
+bench-setid: build-bench
+	@./bench/setid.sh $(BENCH_DIR)
+
+bench-cli: build-bench
+	@./bench/cli.sh $(BENCH_DIR)
 
 # docs/screenshot.png from the real window under Xvfb, after a search in the
 # lab against velquint-sim (needs root).
@@ -104,12 +169,13 @@ screenshot: build
 
 # The Wireshark plugin (wireshark/velquint.lua) under tshark: captures made
 # from exact bytes, and traffic recorded in the lab (needs root). Installs
-# tshark first (install-deps.sh --check); a configure after that finds it.
-test-dissector:
+# tshark first (install-deps.sh --check); configuring again after that finds
+# it.
+test-dissector: configure
 	@./scripts/install-deps.sh --check
-	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD_DIR) >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint_wireshark_checks
-	@ctest --test-dir $(BUILD_DIR) -L wireshark --output-on-failure -j $(JOBS)
+	@$(CTEST) $(BUILD_DIR) -L wireshark --output-on-failure -j $(JOBS)
 
 # The Debian packages, in $(PACKAGE_DIR): velquint-tool, velquint and
 # velquint-sim (packaging/CMakeLists.txt). Built with every hardening flag of
@@ -133,12 +199,12 @@ package: deps
 # window offscreen, the Wireshark plugin's tests beside the installed copy)
 # and purges them again. Installs the check tools first (install-deps.sh
 # --check); builds what the install test needs of the test build.
-check-packages:
+check-packages: configure
 	@./scripts/install-deps.sh --check
 	@$(MAKE) --no-print-directory package
-	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD_DIR) >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint_close_windows velquint_wireshark_checks
 	@./tests/packages/check-packages.sh $(PACKAGE_DIR) $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(PACKAGE_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BENCH_DIR) $(PACKAGE_DIR)

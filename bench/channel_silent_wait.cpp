@@ -2,11 +2,7 @@
 // for a device on 127.0.0.1 that accepts the connection and never answers.
 // The channel waits without the window's hook here (poll on the socket); the
 // window's own wait is measured with the tool.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -14,6 +10,7 @@
 #include "channel/COM_Class.h"
 #include "channel/Tick.h"
 #include "idassign/DeviceId.h"
+#include "tests/support/TcpListener.h"
 
 namespace {
 constexpr double kMicrosecondsPerMs = 1000.0;
@@ -25,14 +22,9 @@ double CpuMs(const rusage& usage) {
 }  // namespace
 
 int main() {
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof(address);
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        listen(listener, 1) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    // Accepts the connection in the kernel's queue and never answers.
+    const TcpListener device(1);
+    if (!device.ok()) {
         std::perror("listener");
         return 1;
     }
@@ -40,7 +32,7 @@ int main() {
     COM_Class channel;
     channel.Kind = TransportKind::Tcp;
     std::strcpy(channel.HostAddress, "127.0.0.1");
-    channel.HostPort = ntohs(address.sin_port);
+    channel.HostPort = device.Port();
     if (channel.Open(kDeviceIdReplyLimitMs) != 0) {
         std::fprintf(stderr, "open failed\n");
         return 1;
@@ -55,7 +47,6 @@ int main() {
     const uint64_t elapsed = TickMs() - start;
     getrusage(RUSAGE_SELF, &after);
     channel.Close();
-    close(listener);
 
     const double cpuMs = CpuMs(after) - CpuMs(before);
     const long wakeUps = (after.ru_nvcsw - before.ru_nvcsw) + (after.ru_nivcsw - before.ru_nivcsw);

@@ -44,7 +44,7 @@
 #include "app/Unit1.h"
 #include "common/DatagramHeader.h"
 #include "discovery/DiscoverDevices.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 

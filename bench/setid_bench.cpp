@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "LoopbackSim.h"
 #include "app/MessageBox.h"
 #include "app/Unit1.h"
+#include "tests/support/LoopbackSim.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 
 #include "app/MessageBox.h"
 #include "app/Unit1.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 

@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "support/XSession.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/XSession.h"
 
 namespace {
 
@@ -56,14 +57,17 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot connect to %s\n", server.DisplayName().c_str());
             return 1;
         }
-        SpawnOptions options;
+        ChildOptions options;
         options.program = tool;
         options.argv = {tool};
         options.set = {"DISPLAY=" + server.DisplayName(), "QT_QPA_PLATFORM=xcb"};
+        options.stdoutPath = "/dev/null";
+        options.stderrPath = "/dev/null";
 
         const auto start = std::chrono::steady_clock::now();
-        const pid_t pid = SpawnProcess(options);
-        if (pid < 0) {
+        // Ends the tool on every way out of this run.
+        ChildProcess process(options);
+        if (!process.started()) {
             std::fprintf(stderr, "cannot start %s\n", tool.c_str());
             return 1;
         }
@@ -71,17 +75,11 @@ int main(int argc, char** argv) {
         const auto shown = std::chrono::steady_clock::now();
         if (window == 0 || !x.RequestClose(window)) {
             std::fprintf(stderr, "the window did not appear\n");
-            kill(pid, SIGKILL);
-            WaitForExit(pid, kTimeoutMs);
             return 1;
         }
-        const ExitResult result = WaitForExit(pid, kTimeoutMs);
+        const ChildExit result = process.Wait(kTimeoutMs);
         if (!result.exited || !WIFEXITED(result.status) || WEXITSTATUS(result.status) != 0) {
             std::fprintf(stderr, "the tool did not end cleanly\n");
-            if (!result.exited) {
-                kill(pid, SIGKILL);
-                WaitForExit(pid, kTimeoutMs);
-            }
             return 1;
         }
         const double ms = std::chrono::duration<double, std::milli>(shown - start).count();

@@ -71,5 +71,5 @@ if [[ "$display" != :* && "$display" != unix:* ]] || [ ! -S "/tmp/.X11-unix/X$nu
     exit 1
 fi
 
-make --no-print-directory build BUILD_DIR="$build"
+make --no-print-directory build-demo BUILD_DIR="$build"
 exec tests/lab/lab.sh --devices 1 -- "$PWD/scripts/demo.sh" --inside-lab "$build"

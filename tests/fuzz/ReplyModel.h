@@ -1,16 +1,17 @@
 #pragma once
 
 // A second reading of reply frames for the fuzz targets: the whole stream at
-// once, at the fixed offsets of the frame layout, with a CRC of its own. It
+// once, at the fixed offsets of the frame layout, with the tests' own CRC
+// (test_frames, computed bit by bit and outside the fuzzer's coverage). It
 // shares nothing with the channel's byte-wise parser, so the two can only
 // agree when both read the layout right.
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "tests/fuzz/FuzzInput.h"
+#include "tests/support/TestFrames.h"
 
 namespace reply_model {
 
@@ -34,30 +35,6 @@ struct Outcome {
     uint32_t count = 0;
     Bytes data;  // the data bytes that arrived (all of them once the frame is whole)
 };
-
-// The table is built bit by bit from the polynomial, here and not from the
-// channel's table.
-FUZZ_MODEL inline std::array<uint16_t, 256> CrcTable() {
-    std::array<uint16_t, 256> table{};
-    for (unsigned n = 0; n < table.size(); ++n) {
-        uint16_t crc = static_cast<uint16_t>(n);
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1u) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001u)
-                             : static_cast<uint16_t>(crc >> 1);
-        }
-        table[n] = crc;
-    }
-    return table;
-}
-
-FUZZ_MODEL inline uint16_t Crc16Arc(const uint8_t* bytes, size_t length) {
-    static const std::array<uint16_t, 256> table = CrcTable();
-    uint16_t crc = 0;
-    for (size_t i = 0; i < length; ++i) {
-        crc = static_cast<uint16_t>(table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8));
-    }
-    return crc;
-}
 
 FUZZ_MODEL inline Outcome Parse(const Bytes& stream, const Expectation& expect) {
     Outcome out;
@@ -126,7 +103,7 @@ FUZZ_MODEL inline Outcome Parse(const Bytes& stream, const Expectation& expect) 
         return out;
     }
     const uint16_t crc = static_cast<uint16_t>(frame[crcOffset] | (frame[crcOffset + 1] << 8));
-    if (crc != Crc16Arc(frame, crcOffset)) {
+    if (crc != test_frames::BitwiseCrc16Arc(frame, crcOffset)) {
         return finish(-15, crcOffset + 1);
     }
     if (have < crcOffset + 3) {

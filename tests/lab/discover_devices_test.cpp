@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <sched.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,7 +18,8 @@
 #include "common/BroadcastSend.h"
 #include "discovery/DeviceListRows.h"
 #include "discovery/DeviceTable.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 
@@ -65,16 +65,7 @@ Bytes MacRecord(uint8_t first) {
 // Runs `body` in a network namespace of its own with nothing but a downed
 // loopback, where no datagram can go anywhere, and returns its exit status.
 int InEmptyNetworkNamespace(const std::function<int()>& body) {
-    const pid_t child = fork();
-    if (child == 0) {
-        if (unshare(CLONE_NEWNET) != 0) {
-            _exit(255);
-        }
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ExitCodeInChild([&body] { return unshare(CLONE_NEWNET) != 0 ? 255 : body(); });
 }
 
 // --- What goes on the wire, and what comes back into the table -------------

@@ -3,6 +3,7 @@
 # namespace, and tears the lab down on every way out.
 #
 #   lab.sh [--devices N] [--route device|gateway|none] [--] COMMAND [ARG...]
+#   lab.sh --check     only whether a lab can be built here (exit status below)
 #
 # The lab (nothing is added to this machine's own namespace):
 #
@@ -31,7 +32,9 @@
 #   VELQUINT_LAB_TOOL_IP, VELQUINT_LAB_GATEWAY, VELQUINT_LAB_ROUTE (device, gateway
 #   or none)
 #
-# Exit status: COMMAND's, or 77 (skipped) when not run as root.
+# Exit status: COMMAND's, or 77 (skipped) when not run as root; with
+# VELQUINT_LAB_REQUIRED=1 (make check, and so CI) a lab that cannot be built
+# is a failure, status 1, not a skip.
 set -euo pipefail
 
 readonly LAB_PREFIX="vqlab-"
@@ -42,9 +45,10 @@ readonly SKIP_STATUS=77
 
 device_count=1
 route=device
+check_only=0
 
 usage() {
-    sed -n '2,34p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,37p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 while [ $# -gt 0 ]; do
@@ -59,6 +63,10 @@ while [ $# -gt 0 ]; do
             ;;
         --no-default-route)
             route=none
+            shift
+            ;;
+        --check)
+            check_only=1
             shift
             ;;
         -h | --help)
@@ -77,7 +85,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-if [ $# -eq 0 ]; then
+if [ $# -eq 0 ] && [ "$check_only" -eq 0 ]; then
     echo "lab.sh: no command given" >&2
     exit 2
 fi
@@ -93,13 +101,19 @@ case "$route" in device | gateway | none) ;; *)
 esac
 
 if [ "$(id -u)" -ne 0 ]; then
-    echo "SKIPPED: the lab builds network namespaces and needs root (running as uid $(id -u))"
+    reason="the lab builds network namespaces and needs root (running as uid $(id -u))"
+    if [ "${VELQUINT_LAB_REQUIRED:-0}" = 1 ]; then
+        echo "FAILED: $reason; VELQUINT_LAB_REQUIRED=1 (make check) lets no lab test skip" >&2
+        exit 1
+    fi
+    echo "SKIPPED: $reason"
     exit "$SKIP_STATUS"
 fi
 if ! command -v ip >/dev/null 2>&1; then
     echo "lab.sh: the lab needs 'ip' from iproute2" >&2
     exit 1
 fi
+[ "$check_only" -eq 1 ] && exit 0
 
 # Kills whatever still runs in a namespace (simulators a crashed test left
 # behind) and deletes it.
@@ -151,8 +165,10 @@ trap 'on_signal 143' TERM
 trap 'on_signal 129' HUP
 
 add_namespace() {
-    ip netns add "$1"
+    # Listed first: a signal's trap runs as soon as `ip netns add` returns,
+    # and must find the namespace to remove.
     created+=("$1")
+    ip netns add "$1"
     ip -n "$1" link set lo up
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "sim/LabGuard.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);

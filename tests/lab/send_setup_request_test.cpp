@@ -20,7 +20,7 @@
 #include "discovery/DiscoverDevices.h"
 #include "setup/HexPairs.h"
 #include "setup/SetupRequest.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 

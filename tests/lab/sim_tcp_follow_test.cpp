@@ -12,7 +12,7 @@
 #include "idassign/DeviceId.h"
 #include "setup/SendSetupRequest.h"
 #include "setup/SetupRequest.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 

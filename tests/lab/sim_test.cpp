@@ -10,7 +10,7 @@
 #include "sim/SimDevice.h"
 #include "sim/SimDiscovery.h"
 #include "sim/SimOptions.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 

@@ -14,11 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "LoopbackSim.h"
 #include "channel/COM_Class.h"
 #include "channel/ChannelResult.h"
 #include "channel/Tick.h"
 #include "idassign/DeviceId.h"
+#include "tests/support/LoopbackSim.h"
+#include "tests/support/TcpListener.h"
 
 namespace {
 
@@ -232,23 +233,10 @@ TEST(SimLoopback, ServesSeveralDevicesOnTheirOwnPorts) {
 
 namespace {
 
-// A port on 127.0.0.1 that nothing uses at the moment of asking.
-uint16_t FreePort() {
-    const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
-    close(probe);
-    return ntohs(address.sin_port);
-}
-
 TEST(SimLoopback, DevicesAtOneAddressAndPortShareTheFirstOnesService) {
     // Discovery tests list duplicates; their TCP side must not keep the
     // simulator from starting.
-    const std::string port = "port=" + std::to_string(FreePort());
+    const std::string port = "port=" + std::to_string(FreeLoopbackPort());
     LoopbackSim sim({"--device", port + ",id=1,tcp-result=0", "--device", port + ",tcp-result=2"});
     ASSERT_TRUE(sim.ready()) << sim.failure();
     ASSERT_EQ(sim.Port(0), sim.Port(1));
@@ -269,7 +257,7 @@ TEST(WriteDeviceId, OpensTransactsAndClosesOnEveryWayOut) {
     };
     const Case cases[] = {{sim.Port(0), kChannelOk, 1},
                           {sim.Port(1), kChannelOk, kTransactDeviceResult3},
-                          {FreePort(), kTcpConnectFailed, 0}};
+                          {FreeLoopbackPort(), kTcpConnectFailed, 0}};
     for (const Case& c : cases) {
         COM_Class channel;
         channel.Kind = TransportKind::Tcp;

@@ -1,13 +1,9 @@
 #include "tests/soak/RoguePeer.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,8 +15,9 @@
 #include <vector>
 
 #include "idassign/DeviceId.h"
-#include "tests/lab/LabSupport.h"
-#include "tests/unit/channel_test_frames.h"
+#include "tests/support/LabSupport.h"
+#include "tests/support/TcpListener.h"
+#include "tests/support/TestFrames.h"
 
 namespace {
 
@@ -34,9 +31,7 @@ constexpr size_t kLongestGarbage = 300;
 // ever starts.
 constexpr size_t kRequestLength = 14;
 constexpr size_t kRequestSequenceOffset = 1;
-constexpr int kReadyLimitMs = 15000;
-constexpr char kReadyLine[] = "ready\n";
-constexpr const char* kIpCommands[] = {"ip", "/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip"};
+constexpr char kReadyLine[] = "ready";
 
 // A datagram that neither a search nor a setup may accept: random bytes, a
 // bare reply header, a confirmation of a device no test uses, the tool's own
@@ -86,20 +81,19 @@ Bytes Garbage(std::mt19937& random) {
     return datagram;
 }
 
-int Listen(const std::string& address, uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    inet_pton(AF_INET, address.c_str(), &local.sin_addr);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-        listen(fd, 8) != 0) {
+TcpListener Listen(const std::string& address, uint16_t port) {
+    TcpListener listener(address, port);
+    if (!listener.ok()) {
         std::perror("rogue peer: listen");
         std::exit(1);
     }
-    return fd;
+    return listener;
+}
+
+// The soak's own program, which plays the peer when started with --rogue.
+std::string ThisProgram() {
+    char self[4096] = {};
+    return readlink("/proc/self/exe", self, sizeof self - 1) > 0 ? self : "";
 }
 
 struct Connection {
@@ -110,7 +104,7 @@ struct Connection {
 
 // Part of a valid reply to the request, then the end of the connection.
 void EndMidFrame(const Connection& connection, std::mt19937& random) {
-    const Bytes reply = test_frames::Reply(
+    const Bytes reply = test_frames::ReplyFrame(
         kDeviceIdAddress, connection.request[kRequestSequenceOffset], 0x00, {0x05});
     const size_t part = random() % reply.size();
     if (part > 0) {
@@ -134,9 +128,9 @@ int RunRoguePeer(const std::string& toolIp, const std::string& listenIp, RoguePo
     tool.sin_family = AF_INET;
     tool.sin_port = htons(kToolPort);
     inet_pton(AF_INET, toolIp.c_str(), &tool.sin_addr);
-    const int resetListener = Listen(listenIp, ports.reset);
-    const int closeListener = Listen(listenIp, ports.close);
-    std::fputs(kReadyLine, stdout);
+    const TcpListener resetListener = Listen(listenIp, ports.reset);
+    const TcpListener closeListener = Listen(listenIp, ports.close);
+    std::puts(kReadyLine);
     std::fflush(stdout);
 
     std::vector<Connection> connections;
@@ -144,8 +138,9 @@ int RunRoguePeer(const std::string& toolIp, const std::string& listenIp, RoguePo
     Clock::time_point nextGarbage = Clock::now();
     std::string commands;
     for (;;) {
-        std::vector<pollfd> watch = {
-            {STDIN_FILENO, POLLIN, 0}, {resetListener, POLLIN, 0}, {closeListener, POLLIN, 0}};
+        std::vector<pollfd> watch = {{STDIN_FILENO, POLLIN, 0},
+                                     {resetListener.Fd(), POLLIN, 0},
+                                     {closeListener.Fd(), POLLIN, 0}};
         for (const Connection& c : connections) {
             watch.push_back({c.fd, POLLIN, 0});
         }
@@ -215,92 +210,22 @@ int RunRoguePeer(const std::string& toolIp, const std::string& listenIp, RoguePo
 }
 
 RogueProcess::RogueProcess(const std::string& deviceNamespace, const std::string& toolIp,
-                           const std::string& listenIp, RoguePorts ports, uint32_t seed) {
-    int input[2];
-    int output[2];
-    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) {
-        failure_ = "pipe failed";
-        return;
-    }
-    char self[4096] = {};
-    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) {
-        failure_ = "cannot find this program";
-        return;
-    }
-    std::vector<std::string> command = {"ip",
-                                        "netns",
-                                        "exec",
-                                        deviceNamespace,
-                                        self,
-                                        "--rogue",
-                                        toolIp,
-                                        listenIp,
-                                        std::to_string(ports.reset),
-                                        std::to_string(ports.close),
-                                        std::to_string(seed)};
-    std::vector<char*> argv;
-    for (std::string& word : command) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-
-    const pid_t parent = getpid();
-    const pid_t child = fork();
-    if (child == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) {
-            std::_Exit(1);
-        }
-        dup2(input[0], STDIN_FILENO);
-        dup2(output[1], STDOUT_FILENO);
-        for (const char* ip : kIpCommands) {
-            execvp(ip, argv.data());
-        }
-        std::_Exit(127);
-    }
-    close(input[0]);
-    close(output[1]);
-    commands_ = input[1];
-    if (child < 0) {
-        close(output[0]);
-        failure_ = "fork failed";
-        return;
-    }
-    pid_ = child;
-
-    std::string said;
-    const auto end = Clock::now() + std::chrono::milliseconds(kReadyLimitMs);
-    while (said.find(kReadyLine) == std::string::npos) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-        pollfd entry{output[0], POLLIN, 0};
-        char buffer[64];
-        ssize_t got = 0;
-        if (left <= 0 || poll(&entry, 1, static_cast<int>(left)) <= 0 ||
-            (got = read(output[0], buffer, sizeof buffer)) <= 0) {
-            failure_ = "the rogue peer did not say ready";
-            break;
-        }
-        said.append(buffer, static_cast<size_t>(got));
-    }
-    close(output[0]);
-    ready_ = failure_.empty();
-}
+                           const std::string& listenIp, RoguePorts ports, uint32_t seed)
+    : peer_(deviceNamespace,
+            {ThisProgram(), "--rogue", toolIp, listenIp, std::to_string(ports.reset),
+             std::to_string(ports.close), std::to_string(seed)},
+            "the rogue peer", true) {}
 
 RogueProcess::~RogueProcess() {
-    if (commands_ >= 0) {
-        close(commands_);  // the peer ends when its input does
-    }
-    if (pid_ > 0) {
-        int status = 0;
-        waitpid(pid_, &status, 0);
+    if (ChildProcess* process = peer_.process()) {
+        // The peer ends when its input does.
+        process->CloseInput();
+        process->Wait(ChildProcess::kStopLimitMs);
     }
 }
 
 void RogueProcess::SendGarbage(unsigned count) {
-    const std::string line = "garbage " + std::to_string(count) + "\n";
-    if (commands_ >= 0) {
-        const ssize_t written = write(commands_, line.data(), line.size());
-        (void)written;  // a peer that is gone shows as missing garbage only
+    if (ChildProcess* process = peer_.process()) {
+        process->Write("garbage " + std::to_string(count) + "\n");
     }
 }

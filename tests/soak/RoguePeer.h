@@ -1,9 +1,9 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
+
+#include "tests/support/LabSupport.h"
 
 // The soak's own adversary, for the faults the simulator does not play: a
 // process in a device namespace that sends the tool bursts of garbage
@@ -30,15 +30,12 @@ public:
     RogueProcess(const RogueProcess&) = delete;
     RogueProcess& operator=(const RogueProcess&) = delete;
 
-    bool ready() const { return ready_; }
-    const std::string& failure() const { return failure_; }
+    bool ready() const { return peer_.ready(); }
+    const std::string& failure() const { return peer_.failure(); }
 
     // The peer starts sending `count` garbage datagrams to the tool.
     void SendGarbage(unsigned count);
 
 private:
-    pid_t pid_ = -1;
-    int commands_ = -1;
-    bool ready_ = false;
-    std::string failure_;
+    LabProcess peer_;
 };

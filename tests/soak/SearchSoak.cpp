@@ -11,9 +11,9 @@
 #include "discovery/DeviceTable.h"
 #include "discovery/DiscoverDevices.h"
 #include "discovery/SortDeviceTable.h"
-#include "tests/lab/LabSupport.h"
 #include "tests/soak/RoguePeer.h"
 #include "tests/soak/Soak.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 
@@ -138,9 +138,7 @@ SoakOutcome FullTable(SoakContext& context) {
     const std::vector<std::string> arguments = {"--ip-base", DeviceNetPrefix(0) + "2", "--generate",
                                                 bySize ? "40,length=256" : "260"};
     SimProcess sim(arguments);
-    if (!sim.ready()) {
-        outcome.asDocumented = false;
-        outcome.why = sim.failure();
+    if (!Serving(sim, &outcome)) {
         return outcome;
     }
     int result = 0;
@@ -200,9 +198,7 @@ SoakOutcome SoakSearch(SoakContext& context) {
     }
 
     SimProcess sim(arguments);
-    if (!sim.ready()) {
-        outcome.asDocumented = false;
-        outcome.why = sim.failure();
+    if (!Serving(sim, &outcome)) {
         return outcome;
     }
     if (garbage) {

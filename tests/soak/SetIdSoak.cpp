@@ -9,9 +9,9 @@
 #include "channel/COM_Class.h"
 #include "channel/ChannelResult.h"
 #include "idassign/DeviceId.h"
-#include "tests/lab/LabSupport.h"
 #include "tests/soak/RoguePeer.h"
 #include "tests/soak/Soak.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 
@@ -159,9 +159,7 @@ SoakOutcome SoakSetId(SoakContext& context) {
     device.faults = fault.keys;
     outcome.faults.push_back(fault.name);
     SimProcess sim({"--device", device.Settings()});
-    if (!sim.ready()) {
-        outcome.asDocumented = false;
-        outcome.why = sim.failure();
+    if (!Serving(sim, &outcome)) {
         return outcome;
     }
     SetHost(channel, device.IpText(), device.port);

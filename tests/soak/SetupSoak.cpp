@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "setup/SendSetupRequest.h"
-#include "tests/lab/LabSupport.h"
 #include "tests/soak/RoguePeer.h"
 #include "tests/soak/Soak.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 
@@ -104,9 +104,7 @@ SoakOutcome SoakSetup(SoakContext& context) {
     }
 
     SimProcess sim(arguments);
-    if (!sim.ready()) {
-        outcome.asDocumented = false;
-        outcome.why = sim.failure();
+    if (!Serving(sim, &outcome)) {
         return outcome;
     }
     if (garbage) {

@@ -67,6 +67,9 @@ struct SoakDevice {
 // address of the first device namespace's range.
 SoakDevice RandomSoakDevice(std::mt19937& random, unsigned ordinal);
 
+// Whether an operation's simulator got ready; when not, the outcome says why.
+bool Serving(const SimProcess& sim, SoakOutcome* outcome);
+
 // Stops a simulator and says what went wrong with it, if anything: a
 // simulator that ended on its own before it was stopped (a sanitizer report,
 // a crash) is a finding too. Empty when it was still serving.

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include "tests/lab/LabSupport.h"
 #include "tests/soak/Soak.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 
@@ -84,6 +84,14 @@ SoakDevice RandomSoakDevice(std::mt19937& random, unsigned ordinal) {
     device.port = static_cast<uint16_t>(1024 + random() % 60000);
     device.baud = static_cast<uint8_t>(random() % 8);
     return device;
+}
+
+bool Serving(const SimProcess& sim, SoakOutcome* outcome) {
+    if (!sim.ready()) {
+        outcome->asDocumented = false;
+        outcome->why = sim.failure();
+    }
+    return sim.ready();
 }
 
 std::string StopSimulator(SimProcess& sim) {

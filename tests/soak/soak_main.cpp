@@ -19,10 +19,10 @@
 #include <string>
 
 #include "channel/COM_Class.h"
-#include "tests/lab/LabSupport.h"
 #include "tests/soak/RoguePeer.h"
 #include "tests/soak/Soak.h"
 #include "tests/soak/SoakProbe.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 

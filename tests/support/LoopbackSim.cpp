@@ -1,14 +1,8 @@
-#include "LoopbackSim.h"
+#include "tests/support/LoopbackSim.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -73,76 +67,28 @@ LoopbackSim::LoopbackSim(const std::vector<std::string>& arguments) {
     close(recordFd);
     recordPath_ = pattern;
 
-    int output[2];
-    if (pipe2(output, O_CLOEXEC) != 0) {
-        failure_ = "pipe failed";
-        return;
-    }
-    std::vector<std::string> command = {program, "--loopback", "--record-tcp", recordPath_};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : command) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-
-    const pid_t parent = getpid();
-    const pid_t child = fork();
-    if (child == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) {
-            std::_Exit(1);
-        }
-        dup2(output[1], STDOUT_FILENO);
-        execv(argv[0], argv.data());
-        std::_Exit(127);
-    }
-    close(output[1]);
-    if (child < 0) {
-        close(output[0]);
-        failure_ = "fork failed";
-        return;
-    }
-    pid_ = child;
-
-    std::string said;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadyLimitMs);
-    for (;;) {
-        const size_t newline = said.find('\n');
-        if (newline != std::string::npos) {
-            const std::string line = said.substr(0, newline);
-            said.erase(0, newline + 1);
-            if (line == kReadyLine) {
-                break;
-            }
-            std::istringstream words(line);
-            std::string word;
-            std::string endpoint;
-            if (words >> word >> endpoint && word == kListeningWord) {
-                ports_.push_back(
-                    static_cast<uint16_t>(std::stoul(endpoint.substr(endpoint.rfind(':') + 1))));
-            }
-            continue;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now());
-        pollfd entry{output[0], POLLIN, 0};
-        if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
-            failure_ = "velquint-sim did not say ready in time";
-            break;
-        }
-        char buffer[256];
-        const ssize_t got = read(output[0], buffer, sizeof buffer);
-        if (got <= 0) {
-            const int status = Stop();
-            failure_ = "velquint-sim ended before it was ready (wait status " +
-                       std::to_string(status) + "); its messages are above";
-            break;
-        }
-        said.append(buffer, static_cast<size_t>(got));
-    }
-    close(output[0]);
-    ready_ = failure_.empty();
+    ChildOptions options;
+    options.program = program;
+    options.argv = {program, "--loopback", "--record-tcp", recordPath_};
+    options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
+    options.pipeStdout = true;
+    options.name = "velquint-sim";
+    process_ = std::make_unique<ChildProcess>(options);
+    // Each device says where it listens before the simulator says "ready".
+    ready_ = process_->started() &&
+             process_->WaitForLine(
+                 [this](const std::string& line) {
+                     std::istringstream words(line);
+                     std::string word;
+                     std::string endpoint;
+                     if (words >> word >> endpoint && word == kListeningWord) {
+                         ports_.push_back(static_cast<uint16_t>(
+                             std::stoul(endpoint.substr(endpoint.rfind(':') + 1))));
+                     }
+                     return line == kReadyLine;
+                 },
+                 kReadyLimitMs);
+    failure_ = process_->failure();
 }
 
 LoopbackSim::~LoopbackSim() {
@@ -153,14 +99,7 @@ LoopbackSim::~LoopbackSim() {
 }
 
 int LoopbackSim::Stop() {
-    if (pid_ <= 0) {
-        return -1;
-    }
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return status;
+    return process_ ? process_->Stop() : -1;
 }
 
 uint16_t LoopbackSim::Port(size_t device) const {

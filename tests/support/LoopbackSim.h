@@ -1,10 +1,11 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/support/ChildProcess.h"
 
 // velquint-sim with its TCP services alone, on 127.0.0.1 (--loopback), for
 // tests and benchmarks that talk to simulated devices without the lab. Its
@@ -39,7 +40,7 @@ public:
     int Stop();
 
 private:
-    pid_t pid_ = -1;
+    std::unique_ptr<ChildProcess> process_;
     bool ready_ = false;
     std::string failure_;
     std::string recordPath_;

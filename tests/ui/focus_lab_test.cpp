@@ -18,7 +18,7 @@
 #include "app/AutoSizeLabel.h"
 #include "app/Unit1.h"
 #include "support/BoxAnswerer.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 
@@ -151,11 +151,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    RequireLabNamespace();
-    FocusLabTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(FocusLabTest)
 
 #include "focus_lab_test.moc"

@@ -160,7 +160,7 @@ private slots:
 
         QCOMPARE(recorder.boxes().size(), std::size_t{1});
         QCOMPARE(recorder.boxes()[0].text, QStringLiteral("'abc' is not a valid integer value."));
-        QCOMPARE(recorder.boxes()[0].title, QStringLiteral("ui_message_box_test"));
+        QCOMPARE(recorder.boxes()[0].title, QStringLiteral("velquint_ui_tests"));
         QCOMPARE(recorder.boxes()[0].style, MessageBoxStyle::IconError);
 
         // The window stays usable: the button is back and works again.

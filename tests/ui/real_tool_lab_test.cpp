@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "support/XSession.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
+#include "tests/support/XSession.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ private:
     std::unique_ptr<XvfbServer> server_;
     std::unique_ptr<XClient> x_;
     std::unique_ptr<TempDir> dir_;
-    std::unique_ptr<ProcessReaper> reaper_;
+    std::unique_ptr<ChildProcess> tool_;
     unsigned long window_ = 0;
     WindowGeometry at_;
 
@@ -117,21 +117,22 @@ private slots:
         QVERIFY(x_->Open(server_->DisplayName()));
         dir_ = std::make_unique<TempDir>();
 
-        SpawnOptions options;
+        ChildOptions options;
         options.program = tool;
         options.argv = {"velquint-tool"};
         options.set = {"DISPLAY=" + server_->DisplayName(), "QT_QPA_PLATFORM=xcb",
                        "XDG_RUNTIME_DIR=" + dir_->File(""), "HOME=" + dir_->File("")};
+        options.stdoutPath = "/dev/null";
         options.stderrPath = dir_->File("stderr");
-        const pid_t pid = SpawnProcess(options);
-        QVERIFY(pid > 0);
-        reaper_ = std::make_unique<ProcessReaper>(pid);
+        options.name = "velquint-tool";
+        tool_ = std::make_unique<ChildProcess>(options);
+        QVERIFY2(tool_->started(), tool_->failure().c_str());
         window_ = x_->WaitForMappedWindow(kCaption, kHangLimitMs);
         QVERIFY2(window_ != 0, toolErrors().constData());
         at_ = x_->Geometry(window_);
     }
     void cleanup() {
-        reaper_.reset();
+        tool_.reset();
         x_.reset();
         server_.reset();
         dir_.reset();
@@ -194,11 +195,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    RequireLabNamespace();
-    RealToolLabTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(RealToolLabTest)
 
 #include "real_tool_lab_test.moc"

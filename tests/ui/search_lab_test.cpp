@@ -12,7 +12,7 @@
 #include "app/MessageBox.h"
 #include "app/Unit1.h"
 #include "support/DeviceListDriver.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 
 using namespace device_list_driver;
 
@@ -178,10 +178,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    RequireLabNamespace();
-    SearchLabTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(SearchLabTest)
 #include "search_lab_test.moc"

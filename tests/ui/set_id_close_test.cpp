@@ -19,7 +19,8 @@
 #include "app/MessageBox.h"
 #include "app/Unit1.h"
 #include "support/SetIdSupport.h"
-#include "support/XSession.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/XSession.h"
 
 using setidtest::FillSetId;
 using setidtest::Listener;
@@ -138,11 +139,12 @@ private slots:
         QTemporaryDir scratch;
         QVERIFY(scratch.isValid());
         const std::string base = scratch.path().toStdString();
-        SpawnOptions options;
+        ChildOptions options;
         options.program = tool;
         options.argv = {"velquint-tool"};
         options.set = {"DISPLAY=" + server.DisplayName(), "QT_QPA_PLATFORM=xcb",
                        "XDG_RUNTIME_DIR=" + base, "HOME=" + base};
+        options.stdoutPath = "/dev/null";
         options.stderrPath = base + "/stderr";
         const auto log = [&] {
             QFile file(QString::fromStdString(options.stderrPath));
@@ -151,9 +153,9 @@ private slots:
 
         XClient x;
         QVERIFY(x.Open(server.DisplayName()));
-        const pid_t pid = SpawnProcess(options);
-        QVERIFY(pid > 0);
-        const ProcessReaper reaper(pid);
+        // Ends the tool whatever happens below.
+        ChildProcess toolProcess(options);
+        QVERIFY2(toolProcess.started(), toolProcess.failure().c_str());
         const unsigned long window = x.WaitForMappedWindow(kCaption, kHangLimitMs);
         QVERIFY2(window != 0, log().constData());
         const WindowGeometry at = x.Geometry(window);
@@ -169,7 +171,7 @@ private slots:
         QElapsedTimer sinceClose;
         sinceClose.start();
         QVERIFY(x.RequestClose(window));
-        const ExitResult result = WaitForExit(pid, kHangLimitMs);
+        const ChildExit result = toolProcess.Wait(kHangLimitMs);
         const qint64 exitMs = sinceClose.elapsed();
 
         QVERIFY2(result.exited, "the tool kept running after its window was closed");

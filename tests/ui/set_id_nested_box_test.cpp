@@ -16,10 +16,10 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "LoopbackSim.h"
 #include "app/AutoSizeLabel.h"
 #include "app/Unit1.h"
 #include "support/SetIdSupport.h"
+#include "tests/support/LoopbackSim.h"
 
 using setidtest::FillSetId;
 using setidtest::ProcessCpuMs;

@@ -16,7 +16,7 @@
 #include "app/MessageBox.h"
 #include "app/SetIdPanel.h"
 #include "app/Unit1.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 
@@ -137,11 +137,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    RequireLabNamespace();
-    SetIdSearchTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(SetIdSearchTest)
 
 #include "set_id_search_lab_test.moc"

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "LoopbackSim.h"
 #include "app/AutoSizeLabel.h"
 #include "app/MessageBox.h"
 #include "app/SetIdPanel.h"
 #include "app/StandardErrorBox.h"
 #include "app/Unit1.h"
 #include "support/SetIdSupport.h"
+#include "tests/support/LoopbackSim.h"
 
 using setidtest::FillSetId;
 using setidtest::Listener;

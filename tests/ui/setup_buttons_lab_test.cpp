@@ -25,7 +25,7 @@
 #include "discovery/DiscoverDevices.h"
 #include "setup/SendSetupRequest.h"
 #include "setup/SetupRequest.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 
@@ -318,8 +318,8 @@ private slots:
         click(broadcast);
 
         // Under the application's title, which the program's file name gives.
-        QCOMPARE(onlyBox(), Describe(message.toUtf8().constData(),
-                                     QStringLiteral("ui_setup_buttons_lab_test"), 16));
+        QCOMPARE(onlyBox(),
+                 Describe(message.toUtf8().constData(), QStringLiteral("velquint_ui_tests"), 16));
         QVERIFY(exchanges_.empty());
         verifyButtonsEnabled();
         verifyNothingSent();
@@ -551,11 +551,6 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    RequireLabNamespace();
-    SetupButtonsTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(SetupButtonsTest)
 
 #include "setup_buttons_lab_test.moc"

@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "app/MainIcon.h"
-#include "support/XSession.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/XSession.h"
 
 Q_DECLARE_METATYPE(std::vector<std::string>)
 
@@ -79,7 +80,7 @@ private slots:
         chmod(QFile::encodeName(root + "/runtime").constData(), 0700);
         const std::string base = root.toStdString();
 
-        SpawnOptions options;
+        ChildOptions options;
         options.program = tool_;
         options.argv = argv;
         options.set = {"DISPLAY=" + server_.DisplayName(),
@@ -97,10 +98,9 @@ private slots:
 
         XClient x;
         QVERIFY(x.Open(server_.DisplayName()));
-        const pid_t pid = SpawnProcess(options);
-        QVERIFY(pid > 0);
-        // Reaps the tool whatever happens below.
-        const ProcessReaper reaper(pid);
+        // Ends the tool whatever happens below.
+        ChildProcess tool(options);
+        QVERIFY2(tool.started(), tool.failure().c_str());
         const auto showStderr = [&] {
             QFile log(root + "/out/stderr");
             return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
@@ -118,7 +118,7 @@ private slots:
         QCOMPARE(icons, std::vector<int>(kMainIconSizes.begin(), kMainIconSizes.end()));
 
         QVERIFY(x.RequestClose(window));
-        const ExitResult result = WaitForExit(pid, kExitTimeoutMs);
+        const ChildExit result = tool.Wait(kExitTimeoutMs);
         QVERIFY2(result.exited, "the tool kept running after its window was closed");
         QVERIFY2(WIFEXITED(result.status), showStderr().constData());
         QCOMPARE(WEXITSTATUS(result.status), 0);

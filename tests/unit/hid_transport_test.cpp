@@ -17,9 +17,9 @@
 #include "channel/Tick.h"
 #include "channel/Transport.h"
 #include "channel/TransportHid.h"
-#include "channel_test_frames.h"
 #include "cli/Velquint.h"
 #include "idassign/DeviceId.h"
+#include "tests/support/TestFrames.h"
 
 namespace {
 

@@ -19,12 +19,12 @@
 #include "channel/Tick.h"
 #include "channel/Transport.h"
 #include "channel/TransportSerial.h"
-#include "channel_test_frames.h"
 #include "idassign/DeviceId.h"
+#include "tests/support/TestFrames.h"
 
 namespace {
 
-using test_frames::Reply;
+using test_frames::ReplyFrame;
 using test_frames::SetIdReply;
 
 // Only there to stop a broken test from hanging the suite.
@@ -445,7 +445,7 @@ TEST_F(SerialTransport, SetIdTransactionDrainsWritesAndReceives) {
     ASSERT_EQ(channel_.Open(0), 0);
     // A stale reply from earlier traffic: parsed, its sequence number would
     // end the transaction with an error.
-    std::vector<uint8_t> stale = Reply(1, 0x07, 0x00, {0x09});
+    std::vector<uint8_t> stale = ReplyFrame(1, 0x07, 0x00, {0x09});
     stale.insert(stale.end(), {0x91, 0x00, 0x01});
     pty_.Write(stale);
     ASSERT_TRUE(pty_.WaitUntilWaiting(static_cast<int>(stale.size())));
@@ -527,7 +527,7 @@ TEST(SerialFlood, EndsTheTransactionWithinItsTimeOut) {
 }
 
 TEST(ReplyFrameHelper, ChecksumIsCrc16Arc) {
-    EXPECT_EQ(test_frames::Crc16Arc({'1', '2', '3', '4', '5', '6', '7', '8', '9'}), 0xBB3D);
+    EXPECT_EQ(test_frames::BitwiseCrc16Arc({'1', '2', '3', '4', '5', '6', '7', '8', '9'}), 0xBB3D);
 }
 
 }  // namespace

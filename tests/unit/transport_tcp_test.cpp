@@ -89,7 +89,7 @@ TEST_P(AddressTextBothPaths, SetupAndSetIdAgree) {
     uint8_t datagram[kSetupDatagramLength];
     EXPECT_EQ(fits && BuildSetupDatagram(request, datagram) == kSetupDatagramBuilt, c.accepted);
 
-    LoopbackListener listener;
+    TcpListener listener;
     COM_Class channel;
     PointAt(channel, c.text, listener.Port());
     if (c.accepted) {
@@ -130,7 +130,7 @@ TEST(TcpOpen, GuardReallyStopsSocketCreation) {
 }
 
 TEST(TcpOpen, ConnectsToTheHostPortAndCloseReleasesTheSocket) {
-    LoopbackListener listener;
+    TcpListener listener;
     COM_Class channel;
     PointAt(channel, "127.0.0.1", listener.Port());
     ASSERT_EQ(kChannelOk, channel.Open(5000));
@@ -148,22 +148,16 @@ TEST(TcpOpen, ConnectsToTheHostPortAndCloseReleasesTheSocket) {
 
 TEST(TcpOpen, RefusedConnectionIsAFailedAttempt) {
     // Bound but not listening: the port is held, and a connect is refused.
-    const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
-    socklen_t size = sizeof(address);
-    getsockname(holder, reinterpret_cast<sockaddr*>(&address), &size);
+    const TcpListener holder = TcpListener::Refusing();
+    ASSERT_TRUE(holder.ok());
 
     COM_Class channel;
-    PointAt(channel, "127.0.0.1", ntohs(address.sin_port));
+    PointAt(channel, "127.0.0.1", holder.Port());
     const int lowest = LowestFreeDescriptor();
     EXPECT_EQ(kTcpConnectFailed, channel.Open(5000));
     EXPECT_EQ(0, channel.SocketOpen);
     EXPECT_EQ(-1, channel.Socket);
     EXPECT_EQ(lowest, LowestFreeDescriptor()) << "the socket of the failed attempt is closed";
-    close(holder);
 }
 
 TEST(TcpOpen, NoAnswerWithinTheLimit) {
@@ -171,7 +165,7 @@ TEST(TcpOpen, NoAnswerWithinTheLimit) {
     // then drops further SYNs until someone accepts (Linux answers neither
     // yes nor no, and the client retries only after a second): a device that
     // does not answer, reliably, on loopback.
-    LoopbackListener listener(0);
+    TcpListener listener(0);
     COM_Class filler;
     PointAt(filler, "127.0.0.1", listener.Port());
     ASSERT_EQ(kChannelOk, filler.Open(5000));
@@ -187,7 +181,7 @@ TEST(TcpOpen, NoAnswerWithinTheLimit) {
 }
 
 TEST(TcpOpen, OpeningAnOpenChannelLetsGoOfTheFirstConnection) {
-    LoopbackListener listener;
+    TcpListener listener;
     COM_Class channel;
     PointAt(channel, "127.0.0.1", listener.Port());
     ASSERT_EQ(kChannelOk, channel.Open(5000));
@@ -204,7 +198,7 @@ TEST(TcpOpen, OpeningAnOpenChannelLetsGoOfTheFirstConnection) {
 }
 
 TEST(TcpOpen, DestructionClosesTheSocket) {
-    LoopbackListener listener;
+    TcpListener listener;
     int peer = -1;
     {
         COM_Class channel;

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 
 namespace {
 

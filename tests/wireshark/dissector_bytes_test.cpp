@@ -11,9 +11,8 @@
 
 #include "channel/PayloadCipher.h"
 #include "channel/RequestFrame.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 #include "tests/unit/ChannelTestSupport.h"
-#include "tests/unit/channel_test_frames.h"
 #include "tests/wireshark/Tshark.h"
 
 namespace {

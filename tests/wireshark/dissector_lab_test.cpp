@@ -26,7 +26,7 @@
 #include "discovery/DiscoverDevices.h"
 #include "setup/HexPairs.h"
 #include "setup/SendSetupRequest.h"
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 #include "tests/wireshark/Tshark.h"
 
 namespace {

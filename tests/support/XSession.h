@@ -1,25 +1,24 @@
 #pragma once
 
-// Helpers to run the real tool as a separate process on a private X server
-// and treat its window the way a window manager would: find it when it is
-// mapped, read its properties and its pixels, and ask it to close. The window
-// tests use it for what only the real tool shows (its exit code, its windows
-// as X holds them), the start-up benchmark for its timing.
-
-#include <sys/resource.h>
-#include <sys/types.h>
+// Helpers to run the real tool as a separate process (a ChildProcess) on a
+// private X server and treat its window the way a window manager would: find
+// it when it is mapped, read its properties and its pixels, and ask it to
+// close. The window tests use it for what only the real tool shows (its exit
+// code, its windows as X holds them), the start-up benchmark for its timing.
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tests/support/ChildProcess.h"
 
 // An Xvfb server of our own on a free display, stopped on destruction.
 class XvfbServer {
 public:
     XvfbServer() = default;
-    ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
 
@@ -29,46 +28,8 @@ public:
     const std::string& DisplayName() const { return display_; }
 
 private:
-    pid_t pid_ = -1;
+    std::unique_ptr<ChildProcess> process_;
     std::string display_;
-};
-
-struct SpawnOptions {
-    std::string program;
-    // The whole argument vector, argv[0] included; empty gives the program
-    // an empty vector.
-    std::vector<std::string> argv;
-    // Variables to set (NAME=value); every other one is inherited except
-    // those named in `unset`.
-    std::vector<std::string> set;
-    std::vector<std::string> unset;
-    std::string stdoutPath = "/dev/null";
-    std::string stderrPath = "/dev/null";
-};
-
-// Starts a process; returns its id, or -1.
-pid_t SpawnProcess(const SpawnOptions& options);
-
-struct ExitResult {
-    bool exited = false;  // false: still running when the wait ended
-    int status = 0;       // as from waitpid
-    struct rusage usage {};
-};
-
-// Waits up to timeoutMs for the process to end and reaps it.
-ExitResult WaitForExit(pid_t pid, int timeoutMs);
-
-// Reaps a started process when it goes out of scope, killing it first if it
-// still runs, so that a failing test leaves no process behind.
-class ProcessReaper {
-public:
-    explicit ProcessReaper(pid_t pid) : pid_(pid) {}
-    ~ProcessReaper();
-    ProcessReaper(const ProcessReaper&) = delete;
-    ProcessReaper& operator=(const ProcessReaper&) = delete;
-
-private:
-    pid_t pid_;
 };
 
 struct WindowGeometry {

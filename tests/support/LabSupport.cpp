@@ -1,14 +1,8 @@
-#include "tests/lab/LabSupport.h"
+#include "tests/support/LabSupport.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,10 +14,11 @@
 
 namespace {
 
-// Only catches a simulator that hangs; a healthy one is ready in milliseconds.
-constexpr int kSimReadyLimitMs = 15000;
-constexpr char kReadyLine[] = "ready\n";
-constexpr const char* kIpCommands[] = {"ip", "/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip"};
+// Only catches a program that hangs; a healthy one is ready in milliseconds.
+constexpr int kReadyLimitMs = 15000;
+constexpr char kReadyLine[] = "ready";
+// ip lives in /usr/sbin, which a PATH made for a user may lack.
+constexpr const char* kIpPaths[] = {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"};
 
 [[noreturn]] void FailLoudly(const std::string& message) {
     std::fprintf(stderr, "\n*** LAB: %s\n\n", message.c_str());
@@ -44,6 +39,28 @@ std::vector<std::string> Words(const std::string& text) {
         words.push_back(word);
     }
     return words;
+}
+
+std::string IpCommand() {
+    for (const char* path : kIpPaths) {
+        if (access(path, X_OK) == 0) {
+            return path;
+        }
+    }
+    return "ip";
+}
+
+// Empty when the lab has no such device namespace.
+std::string DeviceNamespaceName(size_t deviceNamespace) {
+    RequireLabNamespace();
+    const std::vector<std::string>& names = Lab().deviceNamespaces;
+    return deviceNamespace < names.size() ? names[deviceNamespace] : std::string();
+}
+
+std::vector<std::string> SimCommand(const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = {Lab().simulator};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return command;
 }
 
 }  // namespace
@@ -82,87 +99,33 @@ std::string DeviceNetPrefix(size_t deviceNamespace) {
     return net.substr(0, net.rfind('.') + 1);
 }
 
-SimProcess::SimProcess(const std::vector<std::string>& arguments, size_t deviceNamespace) {
+LabProcess::LabProcess(const std::string& namespaceName, const std::vector<std::string>& command,
+                       const std::string& name, bool pipeStdin) {
     RequireLabNamespace();
-    const LabEnvironment& lab = Lab();
-    if (deviceNamespace >= lab.deviceNamespaces.size()) {
-        failure_ = "the lab has no device namespace " + std::to_string(deviceNamespace);
+    if (namespaceName.empty()) {
+        failure_ = "the lab has no namespace for " + name;
         return;
     }
-    int output[2];
-    if (pipe2(output, O_CLOEXEC) != 0) {
-        failure_ = "pipe failed";
-        return;
-    }
-    std::vector<std::string> command = {"ip", "netns", "exec",
-                                        lab.deviceNamespaces[deviceNamespace], lab.simulator};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : command) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-
-    const pid_t parent = getpid();
-    pid_t child = fork();
-    if (child == 0) {
-        // `ip netns exec` replaces itself with the simulator, so this reaches it.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) {
-            std::_Exit(1);
-        }
-        dup2(output[1], STDOUT_FILENO);
-        for (const char* ip : kIpCommands) {
-            execvp(ip, argv.data());
-        }
-        std::_Exit(127);
-    }
-    close(output[1]);
-    if (child < 0) {
-        close(output[0]);
-        failure_ = "fork failed";
-        return;
-    }
-    pid_ = child;
-
-    std::string said;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSimReadyLimitMs);
-    while (said.find(kReadyLine) == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now());
-        pollfd entry{output[0], POLLIN, 0};
-        if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
-            failure_ = "velquint-sim did not say ready in time";
-            break;
-        }
-        char buffer[64];
-        const ssize_t got = read(output[0], buffer, sizeof buffer);
-        if (got <= 0) {
-            const int status = Stop();
-            failure_ = "velquint-sim ended before it was ready (wait status " +
-                       std::to_string(status) + "); its messages are above";
-            break;
-        }
-        said.append(buffer, static_cast<size_t>(got));
-    }
-    close(output[0]);
-    ready_ = failure_.empty();
+    ChildOptions options;
+    options.program = IpCommand();
+    options.argv = {"ip", "netns", "exec", namespaceName};
+    options.argv.insert(options.argv.end(), command.begin(), command.end());
+    options.pipeStdin = pipeStdin;
+    options.pipeStdout = true;
+    options.name = name;
+    process_ = std::make_unique<ChildProcess>(options);
+    ready_ = process_->started() &&
+             process_->WaitForLine([](const std::string& line) { return line == kReadyLine; },
+                                   kReadyLimitMs);
+    failure_ = process_->failure();
 }
 
-SimProcess::~SimProcess() {
-    Stop();
+int LabProcess::Stop() {
+    return process_ ? process_->Stop() : -1;
 }
 
-int SimProcess::Stop() {
-    if (pid_ <= 0) {
-        return -1;
-    }
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return status;
-}
+SimProcess::SimProcess(const std::vector<std::string>& arguments, size_t deviceNamespace)
+    : LabProcess(DeviceNamespaceName(deviceNamespace), SimCommand(arguments), "velquint-sim") {}
 
 TempDir::TempDir() {
     char pattern[] = "/tmp/velquint-lab-XXXXXX";

@@ -1,9 +1,10 @@
 #pragma once
 
-#include <sys/types.h>
-
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/support/ChildProcess.h"
 
 // Support for tests that run inside the lab of network namespaces built by
 // tests/lab/lab.sh (see add_lab_test in tests/lab/CMakeLists.txt).
@@ -34,28 +35,38 @@ const LabEnvironment& Lab();
 // gives "10.231.101."), for giving simulated devices reachable addresses.
 std::string DeviceNetPrefix(size_t deviceNamespace = 0);
 
-// velquint-sim running in one of the lab's device namespaces, started with
-// `arguments`. The constructor returns once the simulator said "ready" (or
-// failed); the destructor ends it. A simulator also ends when the test
-// process dies.
-class SimProcess {
+// A program in one of the lab's namespaces (`ip netns exec`) that says
+// "ready" on its output once it serves: velquint-sim, the soak's rogue peer.
+// The constructor returns once it did (or failed); the destructor ends it,
+// and so does the end of the test process.
+class LabProcess {
 public:
-    explicit SimProcess(const std::vector<std::string>& arguments, size_t deviceNamespace = 0);
-    ~SimProcess();
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
+    // `namespaceName` empty: the lab has no such namespace.
+    LabProcess(const std::string& namespaceName, const std::vector<std::string>& command,
+               const std::string& name, bool pipeStdin = false);
+    LabProcess(const LabProcess&) = delete;
+    LabProcess& operator=(const LabProcess&) = delete;
 
     bool ready() const { return ready_; }
-    // Why the simulator is not ready, for the test's failure message.
+    // Why the program is not ready, for the test's failure message.
     const std::string& failure() const { return failure_; }
+    // Nothing when it never started.
+    ChildProcess* process() { return process_.get(); }
 
-    // Ends the simulator and returns its wait status.
+    // Ends the program and returns its wait status.
     int Stop();
 
 private:
-    pid_t pid_ = -1;
+    std::unique_ptr<ChildProcess> process_;
     bool ready_ = false;
     std::string failure_;
+};
+
+// velquint-sim running in one of the lab's device namespaces, started with
+// `arguments`.
+class SimProcess : public LabProcess {
+public:
+    explicit SimProcess(const std::vector<std::string>& arguments, size_t deviceNamespace = 0);
 };
 
 // A directory of its own for the test's files, removed with its contents at

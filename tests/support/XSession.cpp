@@ -1,28 +1,17 @@
-#include "XSession.h"
+#include "tests/support/XSession.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
-#include <thread>
-
-extern char** environ;
 
 namespace {
 
 constexpr int kServerStartTimeoutMs = 10000;
-constexpr int kServerStopTimeoutMs = 5000;
-constexpr int kReapTimeoutMs = 30000;
-constexpr auto kExitPollInterval = std::chrono::milliseconds(5);
 const char* const kScreen = "1280x1024x24";
 
 using Clock = std::chrono::steady_clock;
@@ -33,136 +22,31 @@ int MsLeft(Clock::time_point deadline) {
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-std::vector<char*> CStrings(std::vector<std::string>& strings) {
-    std::vector<char*> pointers;
-    for (std::string& s : strings) {
-        pointers.push_back(s.data());
-    }
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
-bool StartsWithName(const std::string& assignment, const std::string& name) {
-    return assignment.size() > name.size() && assignment.compare(0, name.size(), name) == 0 &&
-           assignment[name.size()] == '=';
-}
-
 }  // namespace
 
-XvfbServer::~XvfbServer() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        if (!WaitForExit(pid_, kServerStopTimeoutMs).exited) {
-            kill(pid_, SIGKILL);
-            WaitForExit(pid_, kServerStopTimeoutMs);
-        }
-    }
-}
-
 bool XvfbServer::Start(std::string& error) {
-    // Xvfb picks a free display itself and writes its number to this pipe
-    // once it accepts clients.
-    int fds[2];
-    if (pipe(fds) != 0) {
-        error = "pipe failed";
-        return false;
-    }
-    const int readEnd = fds[0];
-    const int writeEnd = fds[1];
-    fcntl(readEnd, F_SETFD, FD_CLOEXEC);
-
-    SpawnOptions options;
+    // Xvfb picks a free display itself and writes its number on standard
+    // output once it accepts clients.
+    ChildOptions options;
     options.program = "/usr/bin/Xvfb";
-    options.argv = {"Xvfb",      "-displayfd", std::to_string(writeEnd),
-                    "-screen",   "0",          kScreen,
-                    "-nolisten", "tcp",        "-noreset"};
-    pid_ = SpawnProcess(options);
-    close(writeEnd);
-    if (pid_ < 0) {
-        close(readEnd);
-        error = "cannot start /usr/bin/Xvfb";
-        return false;
-    }
-
+    options.argv = {"Xvfb",  "-displayfd", "1",   "-screen", "0",
+                    kScreen, "-nolisten",  "tcp", "-noreset"};
+    options.pipeStdout = true;
+    options.stderrPath = "/dev/null";
+    options.name = "Xvfb";
+    process_ = std::make_unique<ChildProcess>(options);
     std::string number;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kServerStartTimeoutMs);
-    for (;;) {
-        pollfd waiting{readEnd, POLLIN, 0};
-        if (poll(&waiting, 1, MsLeft(deadline)) <= 0) {
-            break;
-        }
-        char c = 0;
-        if (read(readEnd, &c, 1) != 1 || c == '\n') {
-            break;
-        }
-        number.push_back(c);
-    }
-    close(readEnd);
-    if (number.empty()) {
-        error = "Xvfb did not report a display";
+    if (!process_->started() || !process_->WaitForLine(
+                                    [&number](const std::string& line) {
+                                        number = line;
+                                        return !number.empty();
+                                    },
+                                    kServerStartTimeoutMs)) {
+        error = "Xvfb did not report a display: " + process_->failure();
         return false;
     }
     display_ = ":" + number;
     return true;
-}
-
-pid_t SpawnProcess(const SpawnOptions& options) {
-    std::vector<std::string> environment;
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-        const std::string assignment(*variable);
-        bool drop = false;
-        for (const std::string& name : options.unset) {
-            drop = drop || StartsWithName(assignment, name);
-        }
-        for (const std::string& replacement : options.set) {
-            const std::string name = replacement.substr(0, replacement.find('='));
-            drop = drop || StartsWithName(assignment, name);
-        }
-        if (!drop) {
-            environment.push_back(assignment);
-        }
-    }
-    environment.insert(environment.end(), options.set.begin(), options.set.end());
-
-    std::vector<std::string> arguments = options.argv;
-    std::vector<char*> argv = CStrings(arguments);
-    std::vector<char*> envp = CStrings(environment);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, options.stdoutPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, options.stderrPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    const int result =
-        posix_spawn(&pid, options.program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return result == 0 ? pid : -1;
-}
-
-ProcessReaper::~ProcessReaper() {
-    if (pid_ > 0 && !WaitForExit(pid_, 0).exited) {
-        kill(pid_, SIGKILL);
-        WaitForExit(pid_, kReapTimeoutMs);
-    }
-}
-
-ExitResult WaitForExit(pid_t pid, int timeoutMs) {
-    ExitResult result;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const pid_t done = wait4(pid, &result.status, WNOHANG, &result.usage);
-        if (done == pid) {
-            result.exited = true;
-            return result;
-        }
-        if (done < 0 || Clock::now() >= deadline) {
-            return result;
-        }
-        std::this_thread::sleep_for(kExitPollInterval);
-    }
 }
 
 XClient::~XClient() {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 
+#include "common/ByteOrder.h"
 #include "discovery/DeviceListRows.h"
 #include "discovery/DeviceTable.h"
 #include "discovery/DiscoverDevices.h"
@@ -17,8 +18,7 @@ std::optional<uint32_t> Address(const DeviceRecordView& record, size_t offset) {
     if (field == nullptr) {
         return std::nullopt;
     }
-    return static_cast<uint32_t>(field[0]) << 24 | static_cast<uint32_t>(field[1]) << 16 |
-           static_cast<uint32_t>(field[2]) << 8 | field[3];
+    return ReadBigEndian32(field);
 }
 
 // Each lookup costs a socket and an ioctl; a search of 255 devices asks

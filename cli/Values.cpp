@@ -4,6 +4,7 @@
 
 #include "common/AddressText.h"
 #include "common/BaudRate.h"
+#include "common/ByteOrder.h"
 #include "discovery/TextFormats.h"
 #include "setup/HexPairs.h"
 
@@ -141,9 +142,8 @@ std::string MacText(const Mac& mac) {
 }
 
 std::string DottedText(uint32_t hostOrder) {
-    const uint8_t octets[4] = {
-        static_cast<uint8_t>(hostOrder >> 24), static_cast<uint8_t>(hostOrder >> 16),
-        static_cast<uint8_t>(hostOrder >> 8), static_cast<uint8_t>(hostOrder)};
+    uint8_t octets[sizeof hostOrder];
+    WriteBigEndian32(octets, hostOrder);
     char text[kIpTextSize];
     FormatIpAddress(octets, text);
     return text;

@@ -18,6 +18,14 @@ inline void WriteBigEndian16(uint8_t* bytes, uint16_t value) {
     bytes[1] = static_cast<uint8_t>(value & kByteMask);
 }
 
+inline uint32_t ReadBigEndian32(const uint8_t* bytes) {
+    uint32_t value = 0;
+    for (int n = 0; n < 4; ++n) {
+        value = (value << kByteBits) | bytes[n];
+    }
+    return value;
+}
+
 inline void WriteBigEndian32(uint8_t* bytes, uint32_t value) {
     for (int n = 0; n < 4; ++n) {
         bytes[n] = static_cast<uint8_t>((value >> (kByteBits * (3 - n))) & kByteMask);

@@ -15,7 +15,7 @@ runs=${2:-5}
 velquint="$PWD/$build/cli/velquint"
 sim="$PWD/$build/sim/velquint-sim"
 if [ ! -x "$velquint" ] || [ ! -x "$sim" ]; then
-    echo "build first: make build" >&2
+    echo "build first: make build-bench" >&2
     exit 1
 fi
 

@@ -13,7 +13,7 @@ runs=${2:-20}
 bench="$build/bench/velquint_bench_search_list"
 sim="$build/sim/velquint-sim"
 if [ ! -x "$bench" ] || [ ! -x "$sim" ]; then
-    echo "build first: make build" >&2
+    echo "build first: make build-bench" >&2
     exit 1
 fi
 if [ "$(id -u)" -ne 0 ]; then

@@ -12,7 +12,7 @@ clicks=${2:-200}
 bench="$build/bench/velquint_bench_setid"
 sim="$build/sim/velquint-sim"
 if [ ! -x "$bench" ] || [ ! -x "$sim" ]; then
-    echo "build first: make build" >&2
+    echo "build first: make build-bench" >&2
     exit 1
 fi
 VELQUINT_SIM="$(realpath "$sim")" QT_QPA_PLATFORM=offscreen "$bench" "$clicks"

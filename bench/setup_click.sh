@@ -11,7 +11,7 @@ delay=${3:-50}
 bench="$build/bench/velquint_bench_setup_click"
 sim="$build/sim/velquint-sim"
 if [ ! -x "$bench" ] || [ ! -x "$sim" ]; then
-    echo "build first: make build" >&2
+    echo "build first: make build-bench" >&2
     exit 1
 fi
 status=0

@@ -9,7 +9,7 @@ runs=${2:-15}
 probe="$build/bench/velquint_startup_probe"
 tool="$build/app/velquint-tool"
 if [ ! -x "$probe" ] || [ ! -x "$tool" ]; then
-    echo "build first: make build" >&2
+    echo "build first: make build-bench" >&2
     exit 1
 fi
 "$probe" "$tool" "$runs"

@@ -8,6 +8,9 @@
 // travels as dotted text in a field of this size: at most 19 characters and a
 // terminating zero.
 constexpr size_t kAddressTextFieldSize = 20;
+// 255.255.255.255: the classic conversion's failure value, so never an
+// address a setup can carry.
+constexpr uint32_t kAllOnesAddress = 0xFFFFFFFF;
 
 // Copies `text` into an address field. A text that does not fit or carries a
 // zero character is refused rather than cut: a cut address would reach or

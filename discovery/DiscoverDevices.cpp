@@ -12,10 +12,12 @@
 #include <cstring>
 
 #include "common/BroadcastSend.h"
+#include "common/ReceiveDatagram.h"
 #include "common/ScopeExit.h"
 #include "discovery/DeviceTable.h"
 #include "discovery/DiscoveryDatagram.h"
 #include "discovery/DiscoveryReplyStore.h"
+#include "discovery/DiscoverySocket.h"
 
 namespace {
 
@@ -23,7 +25,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kMicrosecondsPerMillisecond = 1000;
 constexpr int kMillisecondsPerSecond = 1000;
-constexpr int kSocketOptionOn = 1;
 
 // Rounded up: a wait must never end before its full period (rounding down
 // turned the 0.4 s wait into 399 ms).
@@ -48,36 +49,6 @@ bool WaitReadable(int socket, int waitMs) {
     }
 }
 
-// One datagram into the cleared buffer; -1 for a failed receive and for a
-// datagram longer than the buffer, which Linux would otherwise cut silently.
-// `*interfaceIndex` is the interface it came in on, where the socket was
-// asked to tell (IP_PKTINFO), and 0 otherwise.
-ssize_t ReceiveDatagram(int socket, uint8_t (&buffer)[kLargestReplyRead],
-                        unsigned* interfaceIndex) {
-    std::memset(buffer, 0, sizeof buffer);
-    iovec payload{buffer, sizeof buffer};
-    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr message{};
-    message.msg_iov = &payload;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t length = recvmsg(socket, &message, MSG_TRUNC);
-    *interfaceIndex = 0;
-    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
-         header = CMSG_NXTHDR(&message, header)) {
-        if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info{};
-            std::memcpy(&info, CMSG_DATA(header), sizeof info);
-            *interfaceIndex = static_cast<unsigned>(info.ipi_ifindex);
-        }
-    }
-    if (length > static_cast<ssize_t>(sizeof buffer)) {
-        return -1;
-    }
-    return length;
-}
-
 }  // namespace
 
 int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds, int timeLimitMs,
@@ -85,34 +56,13 @@ int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds, int t
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(std::max(0, timeLimitMs));
 
-    const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    // Only a caller that asks where replies come in pays for being told.
+    const int udp =
+        OpenDiscoverySocket(options.interfaceIndex != 0 || options.replyInterfaces != nullptr);
     if (udp < 0) {
-        return kDiscoverSocketFailed;
+        return udp;
     }
     const ScopeExit closeSocket([udp] { close(udp); });
-
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = htons(kDeviceUdpPort);
-
-    if (setsockopt(udp, SOL_SOCKET, SO_BROADCAST, &kSocketOptionOn, sizeof kSocketOptionOn) != 0) {
-        return kDiscoverBroadcastOptionFailed;
-    }
-    if (setsockopt(udp, SOL_SOCKET, SO_DONTROUTE, &kSocketOptionOn, sizeof kSocketOptionOn) != 0) {
-        return kDiscoverDontRouteOptionFailed;
-    }
-    // Best effort: a smaller buffer than asked for still works, only less well
-    // under a burst.
-    setsockopt(udp, SOL_SOCKET, SO_RCVBUF, &kDiscoveryReceiveBufferBytes,
-               sizeof kDiscoveryReceiveBufferBytes);
-    if (bind(udp, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        return kDiscoverBindFailed;
-    }
-    // Only a caller that asks where replies come in pays for being told.
-    if (options.interfaceIndex != 0 || options.replyInterfaces != nullptr) {
-        setsockopt(udp, IPPROTO_IP, IP_PKTINFO, &kSocketOptionOn, sizeof kSocketOptionOn);
-    }
 
     uint8_t request[kDiscoveryRequestLength];
     BuildDiscoveryRequest(request);
@@ -137,7 +87,8 @@ int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds, int t
             break;
         }
         unsigned arrivedOn = 0;
-        const ssize_t length = ReceiveDatagram(udp, datagram, &arrivedOn);
+        std::memset(datagram, 0, sizeof datagram);
+        const ssize_t length = ReceiveDatagram(udp, datagram, sizeof datagram, 0, &arrivedOn);
         // A reply on another interface than the one asked is no answer to
         // this request.
         if (options.interfaceIndex != 0 && arrivedOn != options.interfaceIndex) {

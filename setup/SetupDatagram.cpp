@@ -5,31 +5,52 @@
 #include "common/ByteOrder.h"
 
 int BuildSetupDatagram(const SetupRequest& request, uint8_t (&datagram)[kSetupDatagramLength]) {
-    std::memset(datagram, 0, sizeof datagram);
-    std::memcpy(datagram + kIdentifierOffset, kRequestIdentifier, kIdentifierLength);
-    datagram[kCommandCodeOffset] = request.Command;
-    std::memcpy(datagram + kSetupMacOffset, request.Mac, kSetupMacLength);
-
+    SetupValues values;
+    std::memcpy(values.mac, request.Mac, kSetupMacLength);
     struct AddressSlot {
         const char (&text)[kAddressTextFieldSize];
-        size_t offset;
+        uint32_t& value;
         int refusal;
     };
     const AddressSlot slots[] = {
-        {request.NewIp, kSetupNewIpOffset, kSetupNewIpRefused},
-        {request.NewMask, kSetupNewMaskOffset, kSetupNewMaskRefused},
-        {request.NewGateway, kSetupNewGatewayOffset, kSetupNewGatewayRefused},
+        {request.NewIp, values.ip, kSetupNewIpRefused},
+        {request.NewMask, values.mask, kSetupNewMaskRefused},
+        {request.NewGateway, values.gateway, kSetupNewGatewayRefused},
     };
     for (const AddressSlot& slot : slots) {
-        uint32_t address = 0;
-        if (!ConvertAddressText(slot.text, address)) {
+        if (!ConvertAddressText(slot.text, slot.value)) {
             return slot.refusal;
         }
-        WriteBigEndian32(datagram + slot.offset, address);
     }
+    values.port = request.Port;
+    values.baudCode = request.BaudCode;
+    const int built = BuildSetupDatagram(values, datagram);
+    datagram[kCommandCodeOffset] = request.Command;
+    return built;
+}
 
-    WriteBigEndian16(datagram + kSetupPortHighOffset, request.Port);
-    datagram[kSetupBaudCodeOffset] = request.BaudCode;
+int BuildSetupDatagram(const SetupValues& values, uint8_t (&datagram)[kSetupDatagramLength]) {
+    std::memset(datagram, 0, sizeof datagram);
+    std::memcpy(datagram + kIdentifierOffset, kRequestIdentifier, kIdentifierLength);
+    datagram[kCommandCodeOffset] = kSetupCommand;
+    std::memcpy(datagram + kSetupMacOffset, values.mac, kSetupMacLength);
+    const struct {
+        uint32_t value;
+        size_t offset;
+        int refusal;
+    } slots[] = {
+        {values.ip, kSetupNewIpOffset, kSetupNewIpRefused},
+        {values.mask, kSetupNewMaskOffset, kSetupNewMaskRefused},
+        {values.gateway, kSetupNewGatewayOffset, kSetupNewGatewayRefused},
+    };
+    for (const auto& slot : slots) {
+        if (slot.value == kAllOnesAddress) {
+            return slot.refusal;
+        }
+        WriteBigEndian32(datagram + slot.offset, slot.value);
+    }
+    WriteBigEndian16(datagram + kSetupPortHighOffset, values.port);
+    datagram[kSetupBaudCodeOffset] = values.baudCode;
     return kSetupDatagramBuilt;
 }
 

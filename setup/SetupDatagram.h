@@ -37,6 +37,22 @@ constexpr int kSetupNewGatewayRefused = -7;  // NewGateway is no dotted address,
 // datagram must not be sent.
 int BuildSetupDatagram(const SetupRequest& request, uint8_t (&datagram)[kSetupDatagramLength]);
 
+// What a setup datagram carries, as numbers: for callers that hold the values
+// already and need not turn them into texts and back.
+struct SetupValues {
+    uint8_t mac[kSetupMacLength] = {};
+    uint32_t ip = 0;  // host byte order
+    uint32_t mask = 0;
+    uint32_t gateway = 0;
+    uint16_t port = 0;
+    uint8_t baudCode = kSetupNoBaudCode;
+};
+
+// The same datagram from values. An all-ones address is refused as the text
+// conversion refuses it (the devices would read it as "no address"), with the
+// same codes and in the same order.
+int BuildSetupDatagram(const SetupValues& values, uint8_t (&datagram)[kSetupDatagramLength]);
+
 // Why a received datagram does or does not confirm the setup. The tests run in
 // this order and the first that holds decides.
 enum class SetupReplyVerdict {

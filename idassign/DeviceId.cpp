@@ -8,10 +8,10 @@ int TransactDeviceId(COM_Class& channel, uint8_t id, int32_t* detail, uint32_t r
                             &id, replyLimitMs, detail);
 }
 
-DeviceIdOutcome WriteDeviceId(COM_Class& channel, uint8_t id) {
+DeviceIdOutcome WriteDeviceId(COM_Class& channel, uint8_t id, uint32_t connectLimitMs) {
     DeviceIdOutcome outcome;
     const ScopeExit closeChannel([&channel] { channel.Close(); });
-    outcome.openResult = channel.Open(kDeviceIdConnectLimitMs);
+    outcome.openResult = channel.Open(connectLimitMs);
     if (outcome.openResult < 0) {
         return outcome;
     }

@@ -33,5 +33,7 @@ struct DeviceIdOutcome {
 
 // The whole Set ID for a closed channel whose Kind and transport fields are
 // set: opens it with the connect limit, runs the transaction and closes the
-// channel again on every way out.
-DeviceIdOutcome WriteDeviceId(COM_Class& channel, uint8_t id);
+// channel again on every way out. The reply's data (the ID the device now
+// holds) stays in the channel's ReplyData.
+DeviceIdOutcome WriteDeviceId(COM_Class& channel, uint8_t id,
+                              uint32_t connectLimitMs = kDeviceIdConnectLimitMs);

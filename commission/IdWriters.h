@@ -1,0 +1,59 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+// Set IDs over TCP on worker threads, several at once, for a caller that
+// goes on with its own work meanwhile (a run that still sets up and searches
+// for other devices). Each worker has a channel of its own; the caller
+// learns of finished writes through a descriptor it can poll.
+
+struct IdWriteJob {
+    size_t task = 0;  // the caller's number for it
+    uint32_t ip = 0;  // host byte order
+    uint16_t port = 0;
+    uint8_t id = 0;
+    uint32_t connectLimitMs = 0;
+};
+
+struct IdWriteDone {
+    size_t task = 0;
+    int result = 0;  // the open's code when it failed, else the transaction's
+    int32_t detail = 0;
+    std::optional<uint8_t> readBack;  // the ID the reply carries
+};
+
+class IdWriters {
+public:
+    // At most `most` writes run at once (1 or more).
+    explicit IdWriters(size_t most);
+    // Waits for the writes that run; queued ones are dropped.
+    ~IdWriters();
+    IdWriters(const IdWriters&) = delete;
+    IdWriters& operator=(const IdWriters&) = delete;
+
+    // Readable while finished writes wait to be collected.
+    int WakeDescriptor() const { return wake_; }
+
+    void Submit(const IdWriteJob& job);
+    std::vector<IdWriteDone> Collect();
+
+private:
+    void Work();
+
+    size_t most_;
+    int wake_ = -1;
+    std::mutex mutex_;
+    std::condition_variable queued_;
+    std::deque<IdWriteJob> jobs_;
+    std::vector<IdWriteDone> done_;
+    size_t idle_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+};

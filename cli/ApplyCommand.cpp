@@ -1,7 +1,7 @@
 // velquint apply: commissions the devices of a plan file. Reads and checks
-// the whole plan, searches once, sends the setups (several in flight at
-// once), writes the IDs, searches again to verify, and reports one row per
-// plan row.
+// the whole plan, searches until every planned device has answered, then
+// sets each one up, waits for it to come back at its new address, writes its
+// ID, and reports one row per plan row with one outcome each.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
@@ -18,98 +18,57 @@
 #include "cli/Commands.h"
 #include "cli/Csv.h"
 #include "cli/Plan.h"
+#include "cli/Progress.h"
 #include "cli/Search.h"
 #include "cli/SetupOutcome.h"
-#include "idassign/DeviceId.h"
-#include "setup/SetupBatch.h"
+#include "commission/Commission.h"
 
 namespace {
 
-// Setups in flight at once. Every broadcast setup reaches every device on the
-// segment, each of which must look at it: 64 keeps a burst to 64 datagrams of
-// 29 bytes (under 2 KB on the wire, and at most 16 KB of confirmations
-// waiting in the socket), yet does the setups of 255 devices that take 200 ms
-// to confirm in four rounds, about 0.8 s, where one at a time would need 51 s.
+// Setups in their first seconds at once. Every broadcast setup reaches every
+// device on the segment, each of which must look at it: 64 keeps a burst to
+// 64 datagrams of 29 bytes (under 2 KB on the wire, and at most 16 KB of
+// confirmations waiting in the socket), yet sets up 255 devices that take
+// 200 ms to confirm in four rounds, about 0.8 s.
 constexpr size_t kDefaultParallel = 64;
 constexpr size_t kLargestParallel = 255;
-constexpr int kSetupAttempts = 2;
+constexpr int kDefaultFindTimeoutSeconds = 5;
+constexpr int kLongestTimeoutSeconds = 600;
 
-enum class Outcome {
-    AlreadySet,
-    Verified,
-    OtherValues,
-    NotConfirmed,
-    IdNotWritten,
-    NotFound,
-};
-
-const char* OutcomeText(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::AlreadySet:
-            return "already set";
-        case Outcome::Verified:
-            return "applied and verified";
-        case Outcome::OtherValues:
-            return "confirmed but reports other values";
-        case Outcome::NotConfirmed:
-            return "not confirmed";
-        case Outcome::IdNotWritten:
-            return "ID not written";
-        case Outcome::NotFound:
-            return "not found";
-    }
-    return "";
-}
+const char kApplyHelp[] =
+    "Columns by header: mac (required), ip, mask, gateway, port, baud, id; an empty\n"
+    "cell keeps the device's present value, other columns are ignored, so the\n"
+    "output of `velquint search --csv` is a plan. The whole plan is checked before\n"
+    "anything is sent: malformed values, a MAC or target IP twice, a target IP\n"
+    "another device has, a MAC that devices with different settings share.\n"
+    "Waits and retries: the search goes on (a request every 0.5 s after the first\n"
+    "three) until every planned device has answered or --find-timeout passes; a\n"
+    "device still missing refuses the plan. Setups go by broadcast out of the\n"
+    "interface the device answered on, several at once (--parallel); an unconfirmed\n"
+    "setup goes again 0.5, 1 and 2 s after the first datagram, and whenever the\n"
+    "device answers a search with its old values. Then the devices are searched for\n"
+    "once a second (every 250 ms while they come back) until each answers with\n"
+    "every asked value, since many restart for seconds after a setup; a device seen\n"
+    "with the asked values counts as set up even when no confirmation came. Its ID\n"
+    "is then written over TCP at the new address and port, 16 at once, a refused or\n"
+    "reset connection again every 0.5 s, and the ID in the device's answer must be\n"
+    "the ID asked. Each device has --settle-timeout, from its first setup datagram,\n"
+    "for all of that.\n"
+    "Outcomes, as token (text): verified (applied and verified), already-set\n"
+    "(already set), not-confirmed (not confirmed), not-back (confirmed but not\n"
+    "back), other-values (confirmed but reports other values), id-not-written (ID\n"
+    "not written), not-found (with --allow-missing). Exit status 0 only when every\n"
+    "row ended verified or already-set.";
 
 // One plan row on its way through the steps.
 struct RowWork {
     PlanRow row;
-    const FoundDevice* before = nullptr;  // as the first search found it
+    std::optional<FoundDevice> before;  // as the first search found it
     TargetSettings target;
     bool needsSetup = false;
-    bool confirmed = false;
-    int setupResult = 0;
-    int idResult = 0;
-    std::string idWhy;  // why the ID was not written
-    std::vector<FieldComparison> fields;
-    std::optional<FoundDevice> now;  // as the verification search found it
-    Outcome outcome = Outcome::Verified;
-    std::string detail;
-
-    bool Good() const { return outcome == Outcome::AlreadySet || outcome == Outcome::Verified; }
-};
-
-// "[3/40] 00.1A.2B.3C.4D.5E applied": one line redrawn on a terminal, one
-// line per step elsewhere.
-class Progress {
-public:
-    explicit Progress(size_t total) : total_(total), terminal_(StderrIsTerminal()) {}
-    ~Progress() {
-        if (terminal_ && drawn_) {
-            std::cerr << "\r\033[K" << std::flush;
-        }
-    }
-    Progress(const Progress&) = delete;
-    Progress& operator=(const Progress&) = delete;
-
-    // A row has finished a step; `finished` when it has nothing more to do.
-    void Step(const RowWork& work, const std::string& what, bool finished) {
-        done_ += finished ? 1 : 0;
-        const std::string line = "[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " +
-                                 MacText(work.row.mac) + " " + what;
-        if (terminal_) {
-            std::cerr << "\r\033[K" << line << std::flush;
-            drawn_ = true;
-        } else {
-            std::cerr << "velquint: " << line << '\n';
-        }
-    }
-
-private:
-    size_t total_;
-    size_t done_ = 0;
-    bool terminal_;
-    bool drawn_ = false;
+    std::optional<RowOutcome> decided;  // already set or not found, before anything was sent
+    std::optional<size_t> task;         // its commissioning task
+    CommissionResult result;
 };
 
 struct ApplyCommand {
@@ -118,30 +77,39 @@ struct ApplyCommand {
     bool json = false;
     bool allowMissing = false;
     std::string reportFile;
+    std::string interfaceName;
     size_t parallel = kDefaultParallel;
+    int findTimeoutSeconds = kDefaultFindTimeoutSeconds;
+    int settleTimeoutSeconds = kDefaultSettleTimeoutMs / kMillisecondsPerSecond;
 
     int Run() const {
-        std::vector<PlanRow> rows = ReadPlanFile();
-        const std::vector<FoundDevice> found = SearchOrFail(SearchSettings{});
+        const std::vector<PlanRow> rows = ReadPlanFile();
+        for (const PlanRow& row : rows) {
+            if (UnprogrammedMac(row.mac)) {
+                Warn(planFile + ":" + std::to_string(row.line) + ": MAC " + MacText(row.mac) +
+                     " was never programmed (it ends in FF.FF.FF): every device that shares it "
+                     "takes its setup");
+            }
+        }
+        SegmentPort port;
+        OpenPortOrFail(port);
+        RepeatedSearchOptions search;
+        search.interfaceIndex = InterfaceOrFail(interfaceName);
+        search.timeLimitMs = findTimeoutSeconds * kMillisecondsPerSecond;
+        search.complete = [&rows](const DeviceSightings& heard) {
+            return std::all_of(rows.begin(), rows.end(),
+                               [&heard](const PlanRow& row) { return heard.Heard(row.mac); });
+        };
+        const DeviceSightings found = SearchOrFail(port, search, interfaceName);
         std::vector<RowWork> work = CheckAgainstSearch(rows, found);
         if (dryRun) {
             PrintDryRun(work);
             return kExitOk;
         }
-        size_t active = 0;
-        for (const RowWork& item : work) {
-            active +=
-                item.outcome == Outcome::NotFound || item.outcome == Outcome::AlreadySet ? 0 : 1;
-        }
-        {
-            Progress progress(active);
-            RunSetups(work, progress);
-            WriteIds(work, progress);
-        }
-        Verify(work, SearchOrFail(SearchSettings{}));
+        Commission(port, search.interfaceIndex, work);
         Report(work);
         for (const RowWork& item : work) {
-            if (!item.Good()) {
+            if (!Outcome(item).Good()) {
                 return kExitDeviceFailed;
             }
         }
@@ -169,32 +137,46 @@ struct ApplyCommand {
     // The checks that need the search. Any refusal ends the command: nothing
     // but the search has been sent.
     std::vector<RowWork> CheckAgainstSearch(const std::vector<PlanRow>& rows,
-                                            const std::vector<FoundDevice>& found) const {
+                                            const DeviceSightings& found) const {
         std::vector<RowWork> work;
         std::vector<std::string> refusals;
         const auto refuse = [this, &refusals](const PlanRow& row, const std::string& what) {
             refusals.push_back(planFile + ":" + std::to_string(row.line) + ": " + what);
         };
+        const std::vector<FoundDevice> everyone = ListDevices(found, false);
         for (const PlanRow& row : rows) {
             RowWork item;
             item.row = row;
-            item.before = FindDevice(found, row.mac);
-            if (item.before == nullptr) {
+            const std::vector<const DeviceSighting*> heard = found.Of(row.mac);
+            if (heard.empty()) {
                 if (!allowMissing) {
                     refuse(row, "no device with MAC " + MacText(row.mac) +
                                     " answered the search (--allow-missing skips it)");
                 }
-                item.outcome = Outcome::NotFound;
-                item.detail = "no answer to the search";
+                item.decided = RowOutcome{RowOutcome::NotFound, "no answer to the search"};
                 work.push_back(item);
                 continue;
             }
+            if (heard.size() > 1) {
+                std::string addresses;
+                for (const DeviceSighting* sighting : heard) {
+                    const FoundDevice twin = ReadFoundDevice(sighting->record);
+                    addresses += (addresses.empty() ? "" : ", ") +
+                                 (twin.ip ? DottedText(*twin.ip) : std::string("no address"));
+                }
+                refuse(row, std::to_string(heard.size()) + " devices with different settings (" +
+                                addresses + ") answer as MAC " + MacText(row.mac) +
+                                ": a setup by that MAC would reach all of them");
+                work.push_back(item);
+                continue;
+            }
+            item.before = ReadFoundDevice(heard.front()->record, heard.front()->interfaces);
             std::string missing;
             if (!MergeSettings(*item.before, row, &item.target, &missing)) {
                 refuse(row, "device " + MacText(row.mac) + " reports no " + missing +
                                 ", and the plan names none");
             }
-            for (const FoundDevice& other : found) {
+            for (const FoundDevice& other : everyone) {
                 if (other.mac != row.mac && other.ip == item.target.ip) {
                     refuse(row, "IP " + DottedText(item.target.ip) + " is the address of device " +
                                     MacText(other.mac) + " already");
@@ -203,7 +185,7 @@ struct ApplyCommand {
             }
             item.needsSetup = !AlreadySet(*item.before, item.target);
             if (!item.needsSetup && !row.id) {
-                item.outcome = Outcome::AlreadySet;
+                item.decided = RowOutcome{RowOutcome::AlreadySet, ""};
             }
             work.push_back(item);
         }
@@ -220,17 +202,18 @@ struct ApplyCommand {
         std::vector<std::vector<std::string>> table;
         for (const RowWork& item : work) {
             std::string setup = "-";
-            if (item.outcome == Outcome::NotFound) {
+            const bool notFound = item.decided && item.decided->kind == RowOutcome::NotFound;
+            if (notFound) {
                 setup = "nothing (not found)";
             } else if (item.needsSetup) {
                 setup = "broadcast setup: " + DottedText(item.target.ip) + " " +
                         DottedText(item.target.mask) + " " + DottedText(item.target.gateway) +
                         " port " + std::to_string(item.target.port) + " baud " +
                         BaudText(item.target.baudCode);
-            } else if (item.outcome == Outcome::AlreadySet) {
+            } else if (item.decided) {
                 setup = "nothing (already set)";
             }
-            const std::string id = item.row.id && item.outcome != Outcome::NotFound
+            const std::string id = item.row.id && !notFound
                                        ? "ID " + std::to_string(*item.row.id) + " to " +
                                              DottedText(item.target.ip) + ":" +
                                              std::to_string(item.target.port)
@@ -241,88 +224,53 @@ struct ApplyCommand {
         Say("dry run: nothing was sent but the search");
     }
 
-    void RunSetups(std::vector<RowWork>& work, Progress& progress) const {
-        std::vector<SetupBatchEntry> entries;
-        std::vector<size_t> rowOf;
+    void Commission(SegmentPort& port, unsigned searchInterface, std::vector<RowWork>& work) const {
+        std::vector<CommissionTask> tasks;
+        std::vector<std::string> labels;
         for (size_t i = 0; i < work.size(); ++i) {
-            if (work[i].needsSetup && work[i].outcome != Outcome::NotFound) {
-                entries.push_back({MakeSetupRequest(*work[i].before, work[i].target, true)});
-                rowOf.push_back(i);
-            }
-        }
-        if (entries.empty()) {
-            return;
-        }
-        SetupBatchOptions options;
-        options.window = parallel;
-        options.attempts = kSetupAttempts;
-        options.onDone = [&](size_t index) {
-            RowWork& item = work[rowOf[index]];
-            item.setupResult = entries[index].result;
-            item.confirmed = item.setupResult == kSetupSuccess;
-            const bool finished = !item.confirmed || !item.row.id;
-            progress.Step(item, item.confirmed ? "setup confirmed" : "setup not confirmed",
-                          finished);
-        };
-        FailOnLocalSetupError(SendSetupRequests(entries, options));
-    }
-
-    // At each device's new address and port, over TCP, one after the other.
-    static void WriteIds(std::vector<RowWork>& work, Progress& progress) {
-        for (RowWork& item : work) {
-            if (!item.row.id || item.outcome == Outcome::NotFound ||
-                (item.needsSetup && !item.confirmed)) {
+            RowWork& item = work[i];
+            if (item.decided) {
                 continue;
             }
-            COM_Class channel;
-            channel.Kind = TransportKind::Tcp;
-            CopyAddressText(channel.HostAddress, DottedText(item.target.ip));
-            channel.HostPort = item.target.port;
-            const DeviceIdOutcome outcome = WriteDeviceId(channel, *item.row.id);
-            item.idResult = outcome.openResult < 0 ? outcome.openResult : outcome.result;
-            if (!outcome.Written()) {
-                item.idWhy = ChannelResultText(item.idResult, TransportKind::Tcp);
+            CommissionTask task;
+            task.target = SetupValuesFor(item.row.mac, item.target);
+            task.setupNeeded = item.needsSetup;
+            task.id = item.row.id;
+            task.interfaces = item.before->interfaceIndexes;
+            item.task = tasks.size();
+            tasks.push_back(task);
+            labels.push_back(MacText(item.row.mac));
+        }
+        CommissionOptions options;
+        options.setupsAtOnce = parallel;
+        options.settleTimeoutMs = settleTimeoutSeconds * kMillisecondsPerSecond;
+        options.searchInterface = searchInterface;
+        std::vector<CommissionResult> results;
+        {
+            Progress progress(tasks, labels);
+            ::Commission(port, tasks, options, &progress, &results);
+        }
+        for (RowWork& item : work) {
+            if (item.task) {
+                item.result = results[*item.task];
             }
-            progress.Step(item,
-                          outcome.Written() ? "ID " + std::to_string(*item.row.id) + " written"
-                                            : "ID not written",
-                          true);
         }
     }
 
-    static void Verify(std::vector<RowWork>& work, const std::vector<FoundDevice>& now) {
-        for (RowWork& item : work) {
-            if (item.outcome == Outcome::NotFound) {
-                continue;
-            }
-            const FoundDevice* device = FindDevice(now, item.row.mac);
-            item.fields = CompareSettings(item.target, device);
-            if (device != nullptr) {
-                item.now = *device;
-            }
-            if (item.needsSetup && !item.confirmed) {
-                item.outcome = Outcome::NotConfirmed;
-                item.detail = item.setupResult == kSetupSendFailed
-                                  ? "the setup datagram could not be sent"
-                                  : "no confirmation, also after a second datagram";
-            } else if (device == nullptr) {
-                item.outcome = Outcome::OtherValues;
-                item.detail = "no answer to the verification search";
-            } else if (!AllMatch(item.fields)) {
-                item.outcome = Outcome::OtherValues;
-                for (const FieldComparison& field : item.fields) {
-                    if (!field.matches) {
-                        item.detail += (item.detail.empty() ? "" : ", ") + field.field +
-                                       ": asked " + field.asked + ", now " + field.now;
-                    }
-                }
-            } else if (!item.idWhy.empty()) {
-                item.outcome = Outcome::IdNotWritten;
-                item.detail = item.idWhy;
-            } else if (item.outcome != Outcome::AlreadySet) {
-                item.outcome = Outcome::Verified;
-            }
+    RowOutcome Outcome(const RowWork& item) const {
+        if (item.decided) {
+            return *item.decided;
         }
+        return DescribeResult(item.result, item.row.id, item.needsSetup, settleTimeoutSeconds,
+                              item.target, Now(item));
+    }
+
+    // What the device reported last: during the run, or in the first search.
+    static std::optional<FoundDevice> Now(const RowWork& item) {
+        if (!item.result.lastRecord.empty()) {
+            return ReadFoundDevice(item.result.lastRecord, item.before->interfaceIndexes);
+        }
+        return item.before;
     }
 
     void Report(const std::vector<RowWork>& work) const {
@@ -351,7 +299,7 @@ struct ApplyCommand {
         return address ? DottedText(*address) : std::string();
     }
 
-    static nlohmann::ordered_json ReportJson(const std::vector<RowWork>& work) {
+    nlohmann::ordered_json ReportJson(const std::vector<RowWork>& work) const {
         nlohmann::ordered_json rows = nlohmann::ordered_json::array();
         for (const RowWork& item : work) {
             const PlanRow& row = item.row;
@@ -368,25 +316,34 @@ struct ApplyCommand {
                 asked["baud"] = std::stoul(BaudText(*row.baudCode));
             if (row.id)
                 asked["id"] = *row.id;
+            const RowOutcome outcome = Outcome(item);
+            const std::optional<FoundDevice> now = item.before ? Now(item) : std::nullopt;
             rows.push_back({{"line", row.line},
                             {"mac", MacText(row.mac)},
                             {"asked", asked},
-                            {"now", item.now ? DeviceJson(*item.now) : nullptr},
-                            {"outcome", OutcomeText(item.outcome)},
-                            {"detail", item.detail}});
+                            {"now", now ? DeviceJson(*now) : nullptr},
+                            {"outcome", outcome.Token()},
+                            {"text", outcome.Text()},
+                            {"detail", outcome.detail}});
         }
         return rows;
     }
 
-    static std::vector<std::string> NowCells(const RowWork& item) {
+    // The device's values now: "-" where it reports none.
+    std::vector<std::string> NowCells(const RowWork& item) const {
         std::vector<std::string> cells(5, "-");
-        for (size_t i = 0; i < item.fields.size() && i < cells.size(); ++i) {
-            cells[i] = item.fields[i].now;
+        if (!item.before) {
+            return cells;
+        }
+        const std::optional<FoundDevice> now = Now(item);
+        const std::vector<FieldComparison> fields = CompareSettings(item.target, &*now);
+        for (size_t i = 0; i < fields.size() && i < cells.size(); ++i) {
+            cells[i] = fields[i].now;
         }
         return cells;
     }
 
-    static void PrintReportTable(const std::vector<RowWork>& work) {
+    void PrintReportTable(const std::vector<RowWork>& work) const {
         std::vector<std::vector<std::string>> table;
         for (const RowWork& item : work) {
             std::vector<std::string> cells = {MacText(item.row.mac)};
@@ -394,18 +351,19 @@ struct ApplyCommand {
                 cells.push_back(cell);
             }
             cells.push_back(item.row.id ? std::to_string(*item.row.id) : "-");
-            cells.push_back(std::string(OutcomeText(item.outcome)) +
-                            (item.detail.empty() ? "" : " (" + item.detail + ")"));
+            const RowOutcome outcome = Outcome(item);
+            cells.push_back(outcome.Text() +
+                            (outcome.detail.empty() ? "" : " (" + outcome.detail + ")"));
             table.push_back(cells);
         }
         PrintTable(std::cout, {"MAC", "IP", "MASK", "GATEWAY", "PORT", "BAUD", "ID", "OUTCOME"},
                    table);
     }
 
-    static void WriteReportCsv(std::ostream& out, const std::vector<RowWork>& work) {
+    void WriteReportCsv(std::ostream& out, const std::vector<RowWork>& work) const {
         out << CsvLine({"line", "mac", "ip_asked", "mask_asked", "gateway_asked", "port_asked",
                         "baud_asked", "id_asked", "ip_now", "mask_now", "gateway_now", "port_now",
-                        "baud_now", "outcome", "detail"});
+                        "baud_now", "outcome", "text", "detail"});
         for (const RowWork& item : work) {
             const PlanRow& row = item.row;
             std::vector<std::string> cells = {std::to_string(row.line),
@@ -419,8 +377,10 @@ struct ApplyCommand {
             for (const std::string& cell : NowCells(item)) {
                 cells.push_back(cell == "-" ? "" : cell);
             }
-            cells.push_back(OutcomeText(item.outcome));
-            cells.push_back(item.detail);
+            const RowOutcome outcome = Outcome(item);
+            cells.push_back(outcome.Token());
+            cells.push_back(outcome.Text());
+            cells.push_back(outcome.detail);
             out << CsvLine(cells);
         }
     }
@@ -441,19 +401,26 @@ CommandRun AddApplyCommand(CLI::App& app) {
     apply->add_flag("-j,--json", command->json, "Write the report as JSON");
     apply
         ->add_option("-P,--parallel", command->parallel,
-                     "Setups awaiting their confirmation at once")
+                     "Setups in their first seconds (sent again by the clock) at once")
         ->check(CLI::Range(size_t{1}, kLargestParallel))
         ->default_str(std::to_string(kDefaultParallel));
+    apply
+        ->add_option("-f,--find-timeout", command->findTimeoutSeconds,
+                     "Seconds to search for the plan's devices before refusing those missing")
+        ->check(CLI::Range(1, kLongestTimeoutSeconds))
+        ->default_str(std::to_string(kDefaultFindTimeoutSeconds));
+    apply
+        ->add_option("-t,--settle-timeout", command->settleTimeoutSeconds,
+                     "Seconds each device has, from its first setup datagram, to take the setup, "
+                     "come back with the asked values and take its ID")
+        ->check(CLI::Range(1, kLongestTimeoutSeconds))
+        ->default_str(std::to_string(kDefaultSettleTimeoutMs / kMillisecondsPerSecond));
+    apply->add_option("-i,--interface", command->interfaceName,
+                      "Search out of this network interface only, and take only the answers that "
+                      "come in on it");
     apply->add_flag("--allow-missing", command->allowMissing,
                     "Report a row whose device does not answer the search instead of refusing "
                     "the plan");
-    apply->footer(
-        "Columns by header: mac (required), ip, mask, gateway, port, baud, id; an empty cell "
-        "keeps the device's present value, other columns are ignored, so the output of "
-        "`velquint search --csv` is a plan. The whole plan is checked before anything is sent: "
-        "malformed values, a MAC or target IP twice, a target IP another device has, a device "
-        "that does not answer. Setups go by broadcast, several at once, each retried once; IDs "
-        "are written over TCP at the new address and port; a second search verifies. Exit status "
-        "0 only when every row ended verified or already set.");
+    apply->footer(kApplyHelp);
     return [command] { return command->Run(); };
 }

@@ -17,6 +17,9 @@ enum ExitCode : int {
     kExitLocal = 4,         // this machine could not do it: port, interface, serial, HID
 };
 
+// Options and messages speak in seconds, the core in milliseconds.
+constexpr int kMillisecondsPerSecond = 1000;
+
 // The text that --help shows under the commands.
 extern const char kExitCodesHelp[];
 

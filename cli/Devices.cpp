@@ -7,9 +7,6 @@
 
 #include "common/ByteOrder.h"
 #include "discovery/DeviceListRows.h"
-#include "discovery/DeviceTable.h"
-#include "discovery/DiscoverDevices.h"
-#include "discovery/SortDeviceTable.h"
 
 namespace {
 
@@ -34,9 +31,13 @@ std::string InterfaceName(unsigned index) {
     return names[index] = named ? name : "";
 }
 
-FoundDevice ReadDevice(const DeviceRecordView& record, unsigned interfaceIndex) {
+}  // namespace
+
+FoundDevice ReadFoundDevice(const std::vector<uint8_t>& bytes,
+                            const std::vector<unsigned>& interfaces) {
+    const DeviceRecordView record{bytes.data(), bytes.size()};
     FoundDevice device;
-    std::copy_n(record.bytes, std::min(record.length, kMacLength), device.mac.begin());
+    device.mac = RecordMac(record.bytes, record.length);
     device.ip = Address(record, kRecordIpOffset);
     device.mask = Address(record, kRecordMaskOffset);
     device.gateway = Address(record, kRecordGatewayOffset);
@@ -50,45 +51,36 @@ FoundDevice ReadDevice(const DeviceRecordView& record, unsigned interfaceIndex) 
     const DeviceRowTexts texts = MakeDeviceRowTexts(record);
     device.version = texts.subItems[kSubItemVersion];
     device.baudRate = texts.subItems[kSubItemBaudRate];
-    device.unprogrammedMac = HasUnprogrammedMac(record);
-    device.interfaceName = InterfaceName(interfaceIndex);
+    device.interfaceIndexes = interfaces;
+    for (const unsigned index : interfaces) {
+        const std::string name = InterfaceName(index);
+        if (!name.empty()) {
+            device.interfaces.push_back(name);
+        }
+    }
     return device;
 }
 
-}  // namespace
-
-SearchOutcome SearchDevices(const SearchSettings& settings) {
-    static uint8_t table[kDeviceTableSize];
-    static uint8_t scratch[kDeviceTableSize];
-    unsigned interfaces[kMaxDeviceRecords] = {};
-    DiscoveryOptions options;
-    options.replyInterfaces = interfaces;
-    if (!settings.interfaceName.empty()) {
-        options.interfaceIndex = if_nametoindex(settings.interfaceName.c_str());
+std::vector<FoundDevice> ListDevices(const DeviceSightings& sightings, bool sortByIp) {
+    std::vector<FoundDevice> devices;
+    for (const DeviceSighting& sighting : sightings.All()) {
+        devices.push_back(ReadFoundDevice(sighting.record, sighting.interfaces));
     }
-
-    SearchOutcome outcome;
-    ResetDeviceTable(table);
-    outcome.result = DiscoverDevices(table, sizeof table, settings.firstWaitSeconds,
-                                     kSearchTimeLimitMs, options);
-    outcome.tableFull = outcome.result == kDiscoverTableFull;
-    if (!SearchResultIsListed(outcome.result, table)) {
-        return outcome;
-    }
-    unsigned formerPositions[kMaxDeviceRecords] = {};
-    SortDeviceTable(table, scratch, sizeof table, settings.sortByIp ? IpAscending : MacAscending,
-                    formerPositions);
-    DeviceRecordView records[kMaxDeviceRecords];
-    const size_t count = ListDeviceRecords(table, sizeof table, records, kMaxDeviceRecords);
-    for (size_t i = 0; i < count; ++i) {
-        outcome.devices.push_back(ReadDevice(records[i], interfaces[formerPositions[i]]));
-    }
-    return outcome;
+    std::stable_sort(devices.begin(), devices.end(),
+                     [sortByIp](const FoundDevice& a, const FoundDevice& b) {
+                         return sortByIp ? a.ip < b.ip : a.mac < b.mac;
+                     });
+    return devices;
 }
 
-const FoundDevice* FindDevice(const std::vector<FoundDevice>& devices, const Mac& mac) {
-    const auto found =
-        std::find_if(devices.begin(), devices.end(),
-                     [&mac](const FoundDevice& device) { return device.mac == mac; });
-    return found == devices.end() ? nullptr : &*found;
+bool UnprogrammedMac(const Mac& mac) {
+    return HasUnprogrammedMac(DeviceRecordView{mac.data(), mac.size()});
+}
+
+std::string InterfacesText(const FoundDevice& device) {
+    std::string text;
+    for (const std::string& name : device.interfaces) {
+        text += (text.empty() ? "" : ",") + name;
+    }
+    return text;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/Values.h"
+#include "commission/DeviceSightings.h"
 
 // A device's network settings, each as far as it is known: what a device
 // reports, or what a person asks for.
@@ -17,31 +18,34 @@ struct NetworkSettings {
     std::optional<uint8_t> baudCode;
 };
 
-// The devices one search found, read from the DeviceTable the same way the
+// A device as the searches found it, read from its record the way the
 // window's list reads it. A short record leaves the settings it lacks empty.
 struct FoundDevice : NetworkSettings {
     Mac mac{};
-    std::string version;           // as the list shows it, "1.06"
-    std::string baudRate;          // the rate of the code, empty for a code outside the table
-    std::string interfaceName;     // where the reply came in
-    bool unprogrammedMac = false;  // MAC ends in FF.FF.FF
+    std::string version;   // as the list shows it, "1.06"
+    std::string baudRate;  // the rate of the code, empty for a code outside the table
+    std::vector<std::string> interfaces;  // every one it answered on, first heard first
+    std::vector<unsigned> interfaceIndexes;
 };
 
 struct SearchSettings {
     int firstWaitSeconds = 2;
+    int passes = 3;
     bool sortByIp = false;
     std::string interfaceName;  // empty: the window's way, every route
 };
 
-struct SearchOutcome {
-    int result = 0;  // DiscoverDevices' result
-    bool tableFull = false;
-    std::vector<FoundDevice> devices;
-};
+// The device a record describes, heard on `interfaces`.
+FoundDevice ReadFoundDevice(const std::vector<uint8_t>& record,
+                            const std::vector<unsigned>& interfaces = {});
 
-// One discovery, as the window's Search runs it, sorted ascending by MAC or
-// IP. The caller tells the failures apart by `result`.
-SearchOutcome SearchDevices(const SearchSettings& settings);
+// Every sighting as a device, sorted ascending by MAC or IP (a device without
+// an address first), devices of equal keys in the order they were heard.
+std::vector<FoundDevice> ListDevices(const DeviceSightings& sightings, bool sortByIp);
 
-// The device with `mac`, or null.
-const FoundDevice* FindDevice(const std::vector<FoundDevice>& devices, const Mac& mac);
+// True for a MAC ending in FF.FF.FF: one never programmed, which several
+// devices may share.
+bool UnprogrammedMac(const Mac& mac);
+
+// The interfaces joined for a table cell: "eth0,wlan0"; empty when unknown.
+std::string InterfacesText(const FoundDevice& device);

@@ -16,37 +16,65 @@ nlohmann::ordered_json AddressOrNull(const std::optional<uint32_t>& value) {
     return value ? nlohmann::ordered_json(DottedText(*value)) : nlohmann::ordered_json(nullptr);
 }
 
+nlohmann::ordered_json TextOrNull(const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+}
+
 }  // namespace
 
-std::vector<FoundDevice> SearchOrFail(const SearchSettings& settings) {
-    if (!settings.interfaceName.empty() && if_nametoindex(settings.interfaceName.c_str()) == 0) {
-        Fail(kExitLocal, "no interface named " + settings.interfaceName);
+unsigned InterfaceOrFail(const std::string& name) {
+    if (name.empty()) {
+        return 0;
     }
-    const SearchOutcome outcome = SearchDevices(settings);
-    switch (outcome.result) {
-        case kDiscoverSocketFailed:
-        case kDiscoverBroadcastOptionFailed:
-        case kDiscoverDontRouteOptionFailed:
-            Fail(kExitLocal, "cannot open a UDP socket for the search");
+    const unsigned index = if_nametoindex(name.c_str());
+    if (index == 0) {
+        Fail(kExitLocal, "no interface named " + name);
+    }
+    return index;
+}
+
+void OpenPortOrFail(SegmentPort& port) {
+    switch (port.Open()) {
+        case 0:
+            return;
         case kDiscoverBindFailed:
             Fail(kExitLocal, "port 3195 is in use by another program");
-        case kDiscoverSendFailed:
-            Fail(kExitLocal, settings.interfaceName.empty()
-                                 ? "the search request went out of no interface (none is up "
-                                   "with an IPv4 broadcast address)"
-                                 : "the search request could not go out of " +
-                                       settings.interfaceName +
-                                       " (down, or without an IPv4 broadcast address)");
         default:
-            break;
+            Fail(kExitLocal, "cannot open a UDP socket for the search");
     }
-    if (outcome.tableFull) {
-        Warn("the device table ran full: more devices answered than are listed");
+}
+
+DeviceSightings SearchOrFail(SegmentPort& port, const RepeatedSearchOptions& options,
+                             const std::string& interfaceName) {
+    DeviceSightings sightings;
+    if (SearchRepeatedly(port, options, &sightings) == kDiscoverSendFailed) {
+        Fail(kExitLocal, interfaceName.empty()
+                             ? "the search request went out of no interface (none is up "
+                               "with an IPv4 broadcast address)"
+                             : "the search request could not go out of " + interfaceName +
+                                   " (down, or without an IPv4 broadcast address)");
     }
-    return outcome.devices;
+    if (sightings.Overflowed() > 0) {
+        Warn("more than " + std::to_string(DeviceSightings::kMostSightings) +
+             " devices answered; " + std::to_string(sightings.Overflowed()) +
+             " answers of further devices were left out");
+    }
+    return sightings;
+}
+
+std::vector<FoundDevice> SearchOrFail(const SearchSettings& settings) {
+    RepeatedSearchOptions options;
+    options.interfaceIndex = InterfaceOrFail(settings.interfaceName);
+    options.passes = settings.passes;
+    options.firstWaitMs = settings.firstWaitSeconds * kMillisecondsPerSecond;
+    options.timeLimitMs = kSearchTimeLimitMs;
+    SegmentPort port;
+    OpenPortOrFail(port);
+    return ListDevices(SearchOrFail(port, options, settings.interfaceName), settings.sortByIp);
 }
 
 nlohmann::ordered_json DeviceJson(const FoundDevice& device) {
+    const std::string firstInterface = device.interfaces.empty() ? "" : device.interfaces.front();
     nlohmann::ordered_json fields = {
         {"mac", MacText(device.mac)},
         {"ip", AddressOrNull(device.ip)},
@@ -56,10 +84,9 @@ nlohmann::ordered_json DeviceJson(const FoundDevice& device) {
         {"baud", device.baudRate.empty() ? nlohmann::ordered_json(nullptr)
                                          : nlohmann::ordered_json(std::stoul(device.baudRate))},
         {"baudCode", OrNull(device.baudCode)},
-        {"version", device.version.empty() ? nlohmann::ordered_json(nullptr)
-                                           : nlohmann::ordered_json(device.version)},
-        {"interface", device.interfaceName.empty() ? nlohmann::ordered_json(nullptr)
-                                                   : nlohmann::ordered_json(device.interfaceName)},
+        {"version", TextOrNull(device.version)},
+        {"interface", TextOrNull(firstInterface)},
+        {"interfaces", device.interfaces},
     };
     return fields;
 }

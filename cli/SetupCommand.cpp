@@ -10,9 +10,12 @@
 #include "cli/Search.h"
 #include "cli/SetupOutcome.h"
 #include "cli/Values.h"
-#include "setup/SendSetupRequest.h"
+#include "commission/Commission.h"
 
 namespace {
+
+constexpr int kDefaultFindTimeoutSeconds = 5;
+constexpr int kLongestTimeoutSeconds = 600;
 
 struct SetupCommand {
     std::string mac;
@@ -24,6 +27,9 @@ struct SetupCommand {
     bool direct = false;
     bool verify = false;
     bool json = false;
+    std::string interfaceName;
+    int findTimeoutSeconds = kDefaultFindTimeoutSeconds;
+    int settleTimeoutSeconds = kDefaultSettleTimeoutMs / kMillisecondsPerSecond;
 
     int Run() const {
         std::string why;
@@ -33,52 +39,97 @@ struct SetupCommand {
         }
         const SettingsWanted wanted = Wanted();
 
-        const std::vector<FoundDevice> devices = SearchOrFail(SearchSettings{});
-        const FoundDevice* device = FindDevice(devices, *target);
-        if (device == nullptr) {
+        SegmentPort port;
+        OpenPortOrFail(port);
+        RepeatedSearchOptions search;
+        search.interfaceIndex = InterfaceOrFail(interfaceName);
+        search.timeLimitMs = findTimeoutSeconds * kMillisecondsPerSecond;
+        search.complete = [&target](const DeviceSightings& heard) { return heard.Heard(*target); };
+        const DeviceSightings found = SearchOrFail(port, search, interfaceName);
+        const std::vector<const DeviceSighting*> heard = found.Of(*target);
+        if (heard.empty()) {
             Fail(kExitNotFound, "no device with MAC " + MacText(*target) + " answered the search");
         }
-        const TargetSettings settings = MergeSettings(*device, wanted);
-        const int result = SendSetupRequest(MakeSetupRequest(*device, settings, !direct));
-        FailOnLocalSetupError(result);
-        if (result != kSetupSuccess) {
-            Fail(kExitDeviceFailed,
-                 "device " + MacText(*target) + " did not confirm the setup within 5 s");
+        if (heard.size() > 1) {
+            Fail(kExitUsage,
+                 std::to_string(heard.size()) + " devices with different settings answer as MAC " +
+                     MacText(*target) + ": a setup by that MAC would reach all of them");
         }
-        if (!verify) {
-            if (json) {
-                std::cout << nlohmann::ordered_json{{"mac", MacText(*target)}, {"confirmed", true}}
-                                 .dump(2)
-                          << '\n';
-            } else {
-                std::cout << "Setup of " << MacText(*target) << " confirmed\n";
-            }
-            return kExitOk;
-        }
+        const FoundDevice device =
+            ReadFoundDevice(heard.front()->record, heard.front()->interfaces);
+        const TargetSettings settings = MergeSettings(device, wanted);
 
-        const std::vector<FoundDevice> after = SearchOrFail(SearchSettings{});
-        const FoundDevice* now = FindDevice(after, *target);
-        const std::vector<FieldComparison> fields = CompareSettings(settings, now);
-        const bool verified = now != nullptr && AllMatch(fields);
+        CommissionTask task;
+        task.target = SetupValuesFor(*target, settings);
+        task.interfaces = device.interfaceIndexes;
+        if (direct) {
+            if (!device.ip || *device.ip == 0 || *device.ip == kAllOnesAddress) {
+                Fail(kExitUsage, "device " + MacText(*target) +
+                                     " reports no address to send to; leave out --direct");
+            }
+            task.directTo = *device.ip;
+        }
+        CommissionOptions options;
+        options.awaitReturn = verify;
+        options.settleTimeoutMs = settleTimeoutSeconds * kMillisecondsPerSecond;
+        options.searchInterface = search.interfaceIndex;
+        std::vector<CommissionResult> results;
+        Commission(port, {task}, options, nullptr, &results);
+        const CommissionResult& result = results.front();
+        const std::optional<FoundDevice> now =
+            result.lastRecord.empty()
+                ? std::nullopt
+                : std::optional<FoundDevice>(ReadFoundDevice(result.lastRecord));
+        const RowOutcome outcome =
+            DescribeResult(result, std::nullopt, true, settleTimeoutSeconds, settings, now);
+        if (result.setupDatagrams == 0) {
+            Fail(kExitLocal, "the setup datagram went out of no interface");
+        }
+        const std::vector<FieldComparison> fields =
+            CompareSettings(settings, now ? &*now : nullptr);
         if (json) {
-            std::cout << nlohmann::ordered_json{{"mac", MacText(*target)},
-                                                {"confirmed", true},
-                                                {"verified", verified},
-                                                {"fields", ComparisonJson(fields)}}
-                             .dump(2)
-                      << '\n';
-        } else {
+            nlohmann::ordered_json report = {
+                {"mac", MacText(*target)},       {"outcome", outcome.Token()},
+                {"text", outcome.Text()},        {"detail", outcome.detail},
+                {"confirmed", result.confirmed}, {"datagrams", result.setupDatagrams}};
+            if (verify) {
+                report["verified"] = outcome.kind == RowOutcome::Verified;
+                report["fields"] = ComparisonJson(fields);
+            }
+            std::cout << report.dump(2) << '\n';
+        } else if (verify) {
             PrintComparison(std::cout, fields);
         }
-        if (now == nullptr) {
-            Fail(kExitDeviceFailed, "device " + MacText(*target) +
-                                        " confirmed, but did not answer the search afterwards");
+        const std::string who = "device " + MacText(*target);
+        switch (outcome.kind) {
+            case RowOutcome::Verified:
+                if (!verify) {
+                    break;
+                }
+                Say("setup of " + MacText(*target) +
+                    (result.confirmed ? " confirmed and verified"
+                                      : " verified: seen with the asked values (no confirmation "
+                                        "came)"));
+                return kExitOk;
+            case RowOutcome::Confirmed:
+                break;
+            case RowOutcome::NotBack:
+                Fail(kExitDeviceFailed, who + " confirmed, but did not answer the searches " +
+                                            "within " + std::to_string(settleTimeoutSeconds) +
+                                            " s");
+            case RowOutcome::OtherValues:
+                Fail(kExitDeviceFailed, who + " confirmed, but reports other values than asked");
+            default:
+                Fail(kExitDeviceFailed,
+                     who + " did not confirm the setup (" + outcome.detail + ")");
         }
-        if (!verified) {
-            Fail(kExitDeviceFailed,
-                 "device " + MacText(*target) + " confirmed, but reports other values than asked");
+        if (!json) {
+            std::cout << "Setup of " << MacText(*target)
+                      << (result.confirmed ? " confirmed"
+                                           : " applied: seen with the asked values (no "
+                                             "confirmation came)")
+                      << '\n';
         }
-        Say("setup of " + MacText(*target) + " confirmed and verified");
         return kExitOk;
     }
 
@@ -139,9 +190,29 @@ CommandRun AddSetupCommand(CLI::App& app) {
                     "Search again afterwards and compare what the device reports with what was "
                     "asked");
     setup->add_flag("-j,--json", command->json, "Write the outcome as JSON");
+    setup
+        ->add_option("-f,--find-timeout", command->findTimeoutSeconds,
+                     "Seconds to search for the device before giving up")
+        ->check(CLI::Range(1, kLongestTimeoutSeconds))
+        ->default_str(std::to_string(kDefaultFindTimeoutSeconds));
+    setup
+        ->add_option("-t,--settle-timeout", command->settleTimeoutSeconds,
+                     "Seconds the device has, from the first setup datagram, to confirm (with "
+                     "--verify: to come back with the asked values)")
+        ->check(CLI::Range(1, kLongestTimeoutSeconds))
+        ->default_str(std::to_string(kDefaultSettleTimeoutMs / kMillisecondsPerSecond));
+    setup->add_option("-i,--interface", command->interfaceName,
+                      "Search out of this network interface only, and take only the answers that "
+                      "come in on it");
     setup->footer(
-        "A search finds the device and its present values first. A broadcast reaches the "
-        "device whatever its present address; --direct needs it reachable there. The device has "
-        "5 s to confirm.");
+        "Searches (a request every 0.5 s after the first three) until the device\n"
+        "answers, for its present values. A broadcast goes out of the interface the\n"
+        "device answered on and reaches it whatever its present address; --direct sends\n"
+        "to that address instead. A setup that is not confirmed goes again 0.5, 1 and 2\n"
+        "s after the first datagram, and whenever the device answers a search with its\n"
+        "old values; a device seen with the asked values counts as set up even when no\n"
+        "confirmation came. With --verify the device is searched for (once a second,\n"
+        "every 250 ms while it is coming back) until it answers with every asked value:\n"
+        "many devices restart for seconds after a setup.");
     return [command] { return command->Run(); };
 }

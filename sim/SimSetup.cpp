@@ -91,8 +91,10 @@ void SimSetup::Attach() {
 void SimSetup::Handle(const SimDatagram& datagram) {
     for (size_t i = 0; i < devices_.size(); ++i) {
         SimDevice& device = devices_[i];
-        // A restarting device hears nothing, not even its own MAC.
-        if (device.restarting || !ApplySimSetup(datagram.bytes, datagram.length, &device)) {
+        // A restarting device hears nothing, not even its own MAC; every
+        // other one hears its own copy of the datagram, and may lose it alone.
+        if (device.restarting || port_.Lost() ||
+            !ApplySimSetup(datagram.bytes, datagram.length, &device)) {
             continue;
         }
         if (applied_) {

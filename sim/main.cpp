@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "velquint-sim: %s\n", error.c_str());
             return kExitCannotListen;
         }
+        udp->LoseAtRandom(options.lossPercent, options.seed);
         discovery = std::make_unique<SimDiscovery>(loop, *udp, options.devices, options.noise);
         discovery->Attach();
         setup = std::make_unique<SimSetup>(loop, *udp, options.devices);

@@ -325,6 +325,31 @@ TEST(DiscoverDevicesCapacity, Holds32LongestRecordsAndNotA33rd) {
     EXPECT_EQ(search.records[31][5], 31);
 }
 
+// --- Datagrams lost on the way (velquint-sim --loss) -------------------------
+
+TEST(SimLossInLab, EachDeviceLosesDatagramsOnItsOwnAsItsSeedSays) {
+    // 200 devices; the last two runs share their seed.
+    const struct {
+        const char* loss;
+        int fewest;
+        int most;
+    } cases[] = {{"0", 200, 200}, {"100", 0, 0}, {"50", 1, 199}, {"50", 1, 199}};
+    std::vector<int> replies;  // two requests in each run
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("--loss ") + c.loss);
+        TempDir dir;
+        SimProcess sim({"--generate", "200", "--loss", c.loss, "--record", dir.File("heard")});
+        ASSERT_SIM_READY(sim);
+        for (int request = 0; request < 2; ++request) {
+            replies.push_back(RunSearch().result);
+            EXPECT_GE(replies.back(), c.fewest);
+            EXPECT_LE(replies.back(), c.most);
+        }
+        EXPECT_EQ(ReadLines(dir.File("heard")).size(), 2u) << "recorded before any loss";
+    }
+    EXPECT_EQ(replies[4], replies[6]) << "the same seed: the same replies to the first request";
+}
+
 // --- Other routes ---------------------------------------------------------------
 
 class WithoutDefaultRoute : public testing::Test {

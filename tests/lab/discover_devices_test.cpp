@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
@@ -12,7 +13,9 @@
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/BroadcastSend.h"
@@ -38,11 +41,12 @@ struct Search {
 };
 
 Search RunSearch(int firstWaitSeconds = kQuickFirstWaitSeconds, size_t capacity = kDeviceTableSize,
-                 int timeLimitMs = kSearchTimeLimitMs) {
+                 int timeLimitMs = kSearchTimeLimitMs, const DiscoveryOptions& options = {}) {
     Search search;
     search.table.assign(capacity, kUntouched);
     const auto start = std::chrono::steady_clock::now();
-    search.result = DiscoverDevices(search.table.data(), capacity, firstWaitSeconds, timeLimitMs);
+    search.result =
+        DiscoverDevices(search.table.data(), capacity, firstWaitSeconds, timeLimitMs, options);
     search.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (search.table[kDeviceTableCountOffset] != kUntouched) {
@@ -423,6 +427,41 @@ TEST_F(BehindGatewayRoute, SearchFindsDevicesInEveryNamespace) {
     ASSERT_SIM_READY(second);
 
     EXPECT_EQ(RunSearch().result, 3);
+}
+
+class TwoToolLinks : public testing::Test {
+protected:
+    void SetUp() override {
+        if (Lab().route != "none" || Lab().toolLinks.size() != 2) {
+            GTEST_SKIP() << "needs a lab whose tool has two cards and no default route "
+                            "(lab.sh --tool-links 2 --route none)";
+        }
+    }
+};
+
+// The request leaves out of each card with that card's address, and each
+// device's answer to an address comes in on the card that holds it.
+TEST_F(TwoToolLinks, EachDeviceAnswersOnEachLink) {
+    SimProcess sim({"--generate", "3"});
+    ASSERT_SIM_READY(sim);
+    unsigned arrivedOn[kMaxDeviceRecords] = {};
+    DiscoveryOptions options;
+    options.replyInterfaces = arrivedOn;
+
+    const Search search =
+        RunSearch(kQuickFirstWaitSeconds, kDeviceTableSize, kSearchTimeLimitMs, options);
+
+    std::multiset<std::pair<int, unsigned>> heard;  // last MAC byte, card
+    for (size_t i = 0; i < search.records.size(); ++i) {
+        heard.emplace(search.records[i][5], arrivedOn[i]);
+    }
+    std::multiset<std::pair<int, unsigned>> expected;
+    for (int device = 0; device < 3; ++device) {
+        for (const std::string& link : Lab().toolLinks) {
+            expected.emplace(device, if_nametoindex(link.c_str()));
+        }
+    }
+    EXPECT_EQ(heard, expected);
 }
 
 }  // namespace

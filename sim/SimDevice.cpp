@@ -289,6 +289,10 @@ const std::vector<DeviceKey>& DeviceKeys() {
          [](const std::string& v, SimDevice* d) {
              return SetInt(v, 0, kLargestDelayMs, &d->setup.noiseForMs);
          }},
+        {"restart", "restart after a setup: off the network for MS ms (0: never; see Setup below)",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 0, kLargestDelayMs, &d->setup.restartMs);
+         }},
         {"id", "the stored ID, 0..255, until a Set ID request changes it (default 0)",
          [](const std::string& v, SimDevice* d) { return SetByte(v, &d->id); }},
         {"tcp-reply", "what follows a request: answer, none, close or trickle (see TCP below)",

@@ -39,6 +39,7 @@ struct SimSetupBehaviour {
     int noiseIntervalMs = 0;  // non-matching datagrams to the sender, this often; 0: none
     int noiseForMs = 0;       // for this long; 0: until the simulator ends
     bool keep = false;        // confirm, but keep the present settings
+    int restartMs = 0;        // dead to the network this long from the first answer; 0: never
 };
 
 // What a device does once it has taken a request frame on its TCP service.
@@ -94,6 +95,8 @@ struct SimDevice {
     SimSetupBehaviour setup;
     uint8_t id = 0;  // the ID that the last Set ID request stored
     SimTcpBehaviour tcp;
+    bool restarting = false;  // hears and sends nothing, serves no TCP
+    unsigned restarts = 0;    // restarts begun: work queued before one is forgotten
 };
 
 // Longest datagram the simulator builds.

@@ -85,12 +85,19 @@ void SimDiscovery::Answer(const SimDatagram& request) {
     const sockaddr_in requester = request.sender;
     for (size_t i = 0; i < devices_.size(); ++i) {
         const SimDevice& device = devices_[i];
-        if (device.discovery.silent) {
+        // Every device hears its own copy of the request, and may lose it
+        // alone.
+        if (device.discovery.silent || device.restarting || port_.Lost()) {
             continue;
         }
         // Built when it leaves, so settings changed meanwhile show.
-        loop_.After(device.discovery.delayMs, [this, i, requester] {
+        const unsigned life = device.restarts;
+        loop_.After(device.discovery.delayMs, [this, i, requester, life] {
             const SimDevice& current = devices_[i];
+            // A restart meanwhile forgets the request.
+            if (current.restarts != life) {
+                return;
+            }
             const std::vector<uint8_t> reply = BuildSimDiscoveryReply(current);
             for (int copy = 0; copy < current.discovery.copies; ++copy) {
                 port_.SendTo(requester, reply);

@@ -7,6 +7,8 @@ namespace {
 constexpr char kDefaultIpBase[] = "192.168.1.100";
 constexpr long kMostGeneratedDevices = 4096;
 constexpr long kLongestNoiseMs = 600000;
+constexpr long kWholePercent = 100;
+constexpr long kLargestSeed = 4294967295L;
 
 bool ParseCount(const std::string& text, long minimum, long maximum, long* value) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
@@ -14,6 +16,20 @@ bool ParseCount(const std::string& text, long minimum, long maximum, long* value
     }
     *value = std::strtol(text.c_str(), nullptr, 10);
     return *value >= minimum && *value <= maximum;
+}
+
+// 0 to 100, with decimals: "5", "2.5", "0.01".
+bool ParsePercent(const std::string& text, double* percent) {
+    const size_t dot = text.find('.');
+    const std::string whole = text.substr(0, dot);
+    const std::string decimals = dot == std::string::npos ? "0" : text.substr(dot + 1);
+    long ignored = 0;
+    if (!ParseCount(whole, 0, kWholePercent, &ignored) ||
+        decimals.find_first_not_of("0123456789") != std::string::npos || decimals.empty()) {
+        return false;
+    }
+    *percent = std::strtod(text.c_str(), nullptr);
+    return *percent <= kWholePercent;
 }
 
 }  // namespace
@@ -50,6 +66,15 @@ std::string SimUsage() {
            "                           datagram that no search accepts every MS ms (short,\n"
            "                           bare header, setup reply, foreign identifier, in turn)\n"
            "  --noise-for MS           stop each noise stream after MS ms (default: never)\n"
+           "  --loss PERCENT           lose each datagram with this chance, 0 to 100 (2.5\n"
+           "                           will do), as a busy network does: each device misses\n"
+           "                           a request or a setup on its own, and each datagram a\n"
+           "                           device sends (every copy, answer and noise; the noise\n"
+           "                           of --noise-interval too) is lost on its own. --record\n"
+           "                           still shows every datagram that came in; TCP loses\n"
+           "                           nothing\n"
+           "  --seed N                 seed of the losses, 0 to 4294967295 (default 1): the\n"
+           "                           same seed and the same traffic lose the same datagrams\n"
            "\n"
            "Other:\n"
            "  --record FILE            append each datagram received on port 3195 to FILE as\n"
@@ -80,6 +105,14 @@ std::string SimUsage() {
            "  none           (alone) no answer at all\n"
            "setup-noise sends the sender a stream of datagrams that confirm nothing: a\n"
            "4-byte one, a bare header, a setup reply of another MAC, a foreign identifier.\n"
+           "A device with restart=MS then restarts, as real devices do after new network\n"
+           "settings (unless setup-keep): from the moment its first answer leaves, or at\n"
+           "the setup itself with setup-reply=none, it is off the network for MS ms. It\n"
+           "ignores discovery requests and setup datagrams, even for its own MAC, sends\n"
+           "nothing (the rest of its answers and its setup-noise are dropped for good),\n"
+           "refuses TCP connects and closes the connections it had. Then it listens at\n"
+           "its new address and port and answers discovery with its new settings.\n"
+           "Devices with the same MAC each take the setup and restart on their own.\n"
            "\n"
            "TCP: each device serves framed requests on its service port at its IP address\n"
            "and follows a setup to its new address and port. Before \"ready\" it prints\n"
@@ -87,9 +120,9 @@ std::string SimUsage() {
            "(function 2, command 90) stores its first data byte as the device's ID; the\n"
            "reply carries the stored ID with result tcp-result; any other request gets\n"
            "result 2. Devices with the same address and port share the first one's\n"
-           "service. Bytes before a request's start marker are skipped; a request frame\n"
-           "that does not hold together goes unanswered. What follows a request\n"
-           "(tcp-reply):\n"
+           "service (while that one restarts, the next one's). Bytes before a request's\n"
+           "start marker are skipped; a request frame that does not hold together goes\n"
+           "unanswered. What follows a request (tcp-reply):\n"
            "  answer   the reply frame after tcp-delay ms, behind tcp-noise bytes, with the\n"
            "           faults of the tcp- keys (the default)\n"
            "  none     nothing; the connection stays open\n"
@@ -137,7 +170,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
             *error = option == "--device" || option == "--devices-file" || option == "--generate" ||
                              option == "--ip-base" || option == "--noise-interval" ||
                              option == "--noise-for" || option == "--record" ||
-                             option == "--record-tcp"
+                             option == "--record-tcp" || option == "--loss" || option == "--seed"
                          ? option + " needs a value"
                          : "unknown option " + option;
             return false;
@@ -183,6 +216,17 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* er
             }
             (option == "--noise-interval" ? options->noise.intervalMs : options->noise.durationMs) =
                 static_cast<int>(number);
+        } else if (option == "--loss") {
+            if (!ParsePercent(value, &options->lossPercent)) {
+                *error = "--loss needs a percentage from 0 to 100";
+                return false;
+            }
+        } else if (option == "--seed") {
+            if (!ParseCount(value, 0, kLargestSeed, &number)) {
+                *error = "--seed needs a number from 0 to " + std::to_string(kLargestSeed);
+                return false;
+            }
+            options->seed = static_cast<uint32_t>(number);
         } else if (option == "--record") {
             options->recordPath = value;
         } else if (option == "--record-tcp") {

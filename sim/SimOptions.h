@@ -9,6 +9,8 @@
 struct SimOptions {
     std::vector<SimDevice> devices;
     SimNoise noise;
+    double lossPercent = 0;  // each datagram in or out is lost with this chance
+    uint32_t seed = 1;       // of the losses, so that a run repeats
     std::string recordPath;
     std::string recordTcpPath;
     // Only the TCP services, all on 127.0.0.1: no UDP side, so no lab needed.

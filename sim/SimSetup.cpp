@@ -30,6 +30,11 @@ void Take(const std::vector<uint8_t>& datagram, size_t offset, std::array<uint8_
     std::memcpy(field->data(), datagram.data() + offset, N);
 }
 
+// A device that kept its settings has nothing to restart for.
+bool RestartsAfterSetup(const SimDevice& device) {
+    return device.setup.restartMs > 0 && !device.setup.keep;
+}
+
 }  // namespace
 
 bool ApplySimSetup(const std::vector<uint8_t>& datagram, size_t length, SimDevice* device) {
@@ -86,43 +91,74 @@ void SimSetup::Attach() {
 void SimSetup::Handle(const SimDatagram& datagram) {
     for (size_t i = 0; i < devices_.size(); ++i) {
         SimDevice& device = devices_[i];
-        if (!ApplySimSetup(datagram.bytes, datagram.length, &device)) {
+        // A restarting device hears nothing, not even its own MAC; every
+        // other one hears its own copy of the datagram, and may lose it alone.
+        if (device.restarting || port_.Lost() ||
+            !ApplySimSetup(datagram.bytes, datagram.length, &device)) {
             continue;
         }
         if (applied_) {
             applied_(i);
         }
         const sockaddr_in sender = datagram.sender;
+        const unsigned life = device.restarts;
         if (!device.setup.replies.empty()) {
-            loop_.After(device.setup.delayMs, [this, i, sender] { Answer(i, sender, 0); });
+            loop_.After(device.setup.delayMs,
+                        [this, i, sender, life] { Answer(i, sender, 0, life); });
+        } else if (RestartsAfterSetup(device)) {
+            Restart(i);
         }
         if (device.setup.noiseIntervalMs > 0) {
             const uint64_t endMs =
                 device.setup.noiseForMs > 0
                     ? SimLoop::NowMs() + static_cast<uint64_t>(device.setup.noiseForMs)
                     : 0;
-            SendNoise(i, sender, endMs, 0);
+            SendNoise(i, sender, endMs, 0, life);
         }
     }
 }
 
-void SimSetup::Answer(size_t device, const sockaddr_in& destination, size_t next) {
+void SimSetup::Answer(size_t device, const sockaddr_in& destination, size_t next, unsigned life) {
     const SimDevice& current = devices_[device];
-    if (next >= current.setup.replies.size()) {
+    // A restart forgets the answers still to come.
+    if (current.restarts != life || next >= current.setup.replies.size()) {
         return;
     }
     port_.SendTo(destination, BuildSimSetupAnswer(current, current.setup.replies[next]));
-    loop_.After(current.setup.gapMs,
-                [this, device, destination, next] { Answer(device, destination, next + 1); });
+    if (next == 0 && RestartsAfterSetup(current)) {
+        Restart(device);
+        return;
+    }
+    loop_.After(current.setup.gapMs, [this, device, destination, next, life] {
+        Answer(device, destination, next + 1, life);
+    });
 }
 
-void SimSetup::SendNoise(size_t device, const sockaddr_in& destination, uint64_t endMs,
-                         unsigned n) {
-    if (endMs != 0 && SimLoop::NowMs() >= endMs) {
+void SimSetup::SendNoise(size_t device, const sockaddr_in& destination, uint64_t endMs, unsigned n,
+                         unsigned life) {
+    if (devices_[device].restarts != life || (endMs != 0 && SimLoop::NowMs() >= endMs)) {
         return;
     }
     port_.SendTo(destination, BuildSimNoise(n));
-    loop_.After(devices_[device].setup.noiseIntervalMs, [this, device, destination, endMs, n] {
-        SendNoise(device, destination, endMs, n + 1);
+    loop_.After(devices_[device].setup.noiseIntervalMs,
+                [this, device, destination, endMs, n, life] {
+                    SendNoise(device, destination, endMs, n + 1, life);
+                });
+}
+
+void SimSetup::Restart(size_t device) {
+    SimDevice& current = devices_[device];
+    current.restarting = true;
+    ++current.restarts;
+    if (restartBegan_) {
+        restartBegan_(device);
+    }
+    // No setup reaches a restarting device, so nothing begins another restart
+    // before this one ends.
+    loop_.After(current.setup.restartMs, [this, device] {
+        devices_[device].restarting = false;
+        if (restartEnded_) {
+            restartEnded_(device);
+        }
     });
 }

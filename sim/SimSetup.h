@@ -32,13 +32,26 @@ public:
     // before it answers, so that other sides can follow its new address.
     void OnApplied(std::function<void(size_t device)> applied) { applied_ = std::move(applied); }
 
+    // A device with a restart time goes off the network when its first answer
+    // leaves (at the setup itself when it sends none): `began` runs then,
+    // `ended` when it is back, so that other sides can stop and resume.
+    void OnRestart(std::function<void(size_t device)> began,
+                   std::function<void(size_t device)> ended) {
+        restartBegan_ = std::move(began);
+        restartEnded_ = std::move(ended);
+    }
+
 private:
     void Handle(const SimDatagram& datagram);
-    void Answer(size_t device, const sockaddr_in& destination, size_t next);
-    void SendNoise(size_t device, const sockaddr_in& destination, uint64_t endMs, unsigned n);
+    void Answer(size_t device, const sockaddr_in& destination, size_t next, unsigned life);
+    void SendNoise(size_t device, const sockaddr_in& destination, uint64_t endMs, unsigned n,
+                   unsigned life);
+    void Restart(size_t device);
 
     SimLoop& loop_;
     SimUdpPort& port_;
     std::vector<SimDevice>& devices_;
     std::function<void(size_t)> applied_;
+    std::function<void(size_t)> restartBegan_;
+    std::function<void(size_t)> restartEnded_;
 };

@@ -95,6 +95,7 @@ bool SimTcp::ServePty(size_t device, std::string* path, std::string* error) {
     auto connection = std::make_shared<Connection>();
     connection->fd = device_side;
     connection->device = device;
+    connection->serial = true;
     connections_.push_back(connection);
     loop_.Watch(device_side, [this, connection] { Receive(connection); });
     *path = name;
@@ -115,12 +116,39 @@ bool SimTcp::Follow(size_t device, std::string* error) {
     if (listener.fd >= 0 && listener.address == address && samePort) {
         return true;
     }
-    if (listener.fd >= 0) {
-        loop_.Unwatch(listener.fd);
-        close(listener.fd);
-        listener = Listener{};
+    return Release(device, error) && Listen(device, error);
+}
+
+bool SimTcp::Halt(size_t device, std::string* error) {
+    // Drop erases from connections_.
+    const std::vector<ConnectionPtr> open = connections_;
+    for (const ConnectionPtr& connection : open) {
+        if (connection->device == device && !connection->serial) {
+            Drop(connection);
+        }
     }
-    return Listen(device, error);
+    return Release(device, error);
+}
+
+bool SimTcp::Release(size_t device, std::string* error) {
+    Listener& listener = listeners_.at(device);
+    if (listener.fd < 0) {
+        return true;
+    }
+    loop_.Unwatch(listener.fd);
+    close(listener.fd);
+    listener.fd = -1;
+    // The devices that shared this service keep it, as though they had come
+    // first: the first of them listens, the others share its listener.
+    for (size_t other = 0; other < listeners_.size(); ++other) {
+        const Listener& sharing = listeners_[other];
+        if (other != device && sharing.fd < 0 && !devices_[other].restarting &&
+            sharing.address == listener.address && sharing.port == listener.port &&
+            !Listen(other, error)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool SimTcp::Listen(size_t device, std::string* error) {

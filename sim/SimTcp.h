@@ -44,23 +44,31 @@ public:
 
     // Moves device `device`'s service to its present address and port when a
     // setup has changed them; connections already open stay as they are.
+    // Also starts the service again after Halt.
     bool Follow(size_t device, std::string* error);
+
+    // Stops device `device`'s service while it restarts: its listener closes,
+    // so a connect is refused, and so do the connections it holds. A device
+    // that shared the address and port takes the service over.
+    bool Halt(size_t device, std::string* error);
 
 private:
     struct Listener {
-        int fd = -1;           // -1 while the service is another device's
+        int fd = -1;           // -1 while the service is another device's or it restarts
         uint32_t address = 0;  // host byte order
         uint16_t port = 0;
     };
     struct Connection {
         int fd = -1;
         size_t device = 0;
+        bool serial = false;  // the pseudo-terminal, which no restart closes
         SimRequestReader reader;
         uint64_t floodUntilMs = 0;  // a flood runs until then (SimLoop::NowMs)
     };
     using ConnectionPtr = std::shared_ptr<Connection>;
 
     bool Listen(size_t device, std::string* error);
+    bool Release(size_t device, std::string* error);
     void Accept(size_t device);
     void Receive(const ConnectionPtr& connection);
     void Handle(const ConnectionPtr& connection, const SimFrameSeen& frame);

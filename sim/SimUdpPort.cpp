@@ -16,6 +16,9 @@ constexpr size_t kCommandOffset = 7;
 constexpr size_t kReceiveBufferLength = 2048;
 // Hundreds of replies leave in one burst.
 constexpr int kSocketBufferBytes = 1 << 20;
+constexpr double kWholePercent = 100.0;
+// std::mt19937 draws 32 bits.
+constexpr double kDrawCount = 4294967296.0;
 
 }  // namespace
 
@@ -62,7 +65,21 @@ void SimUdpPort::OnCommand(uint8_t commandCode, Handler handler) {
     handlers_[commandCode] = std::move(handler);
 }
 
+void SimUdpPort::LoseAtRandom(double percent, uint32_t seed) {
+    random_.seed(seed);
+    // Whole draws of the generator, so that the same seed loses the same
+    // datagrams with any standard library; 100 % lies above every draw.
+    lostBelow_ = static_cast<uint64_t>(percent / kWholePercent * kDrawCount);
+}
+
+bool SimUdpPort::Lost() {
+    return lostBelow_ != 0 && random_() < lostBelow_;
+}
+
 bool SimUdpPort::SendTo(const sockaddr_in& destination, const std::vector<uint8_t>& bytes) {
+    if (Lost()) {
+        return true;
+    }
     return sendto(socket_, bytes.data(), bytes.size(), 0,
                   reinterpret_cast<const sockaddr*>(&destination),
                   sizeof destination) == static_cast<ssize_t>(bytes.size());

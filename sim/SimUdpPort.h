@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -41,8 +42,17 @@ public:
     // `handler` gets the tool's datagrams that carry `commandCode`.
     void OnCommand(uint8_t commandCode, Handler handler);
 
-    // Sends `bytes` to `destination`; false when the send failed.
+    // Sends `bytes` to `destination`; false when the send failed. A datagram
+    // lost on its way counts as sent.
     bool SendTo(const sockaddr_in& destination, const std::vector<uint8_t>& bytes);
+
+    // From now on each datagram is lost with a chance of `percent` (0 to 100),
+    // drawn from one generator seeded with `seed`, so that a run repeats.
+    // SendTo loses what goes out; the sides that take the tool's datagrams ask
+    // Lost() for each device that would hear one, since every device hears
+    // its own copy of a broadcast.
+    void LoseAtRandom(double percent, uint32_t seed);
+    bool Lost();
 
 private:
     void ReceiveOne();
@@ -51,4 +61,6 @@ private:
     int socket_ = -1;
     FILE* record_ = nullptr;
     std::map<uint8_t, Handler> handlers_;
+    std::mt19937 random_;
+    uint64_t lostBelow_ = 0;  // a draw below this loses the datagram; 0: none is lost
 };

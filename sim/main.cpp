@@ -58,17 +58,29 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "velquint-sim: %s\n", error.c_str());
             return kExitCannotListen;
         }
+        udp->LoseAtRandom(options.lossPercent, options.seed);
         discovery = std::make_unique<SimDiscovery>(loop, *udp, options.devices, options.noise);
         discovery->Attach();
         setup = std::make_unique<SimSetup>(loop, *udp, options.devices);
         setup->Attach();
         // A device that takes a new address or port moves its TCP service there.
-        setup->OnApplied([&tcp](size_t device) {
+        auto follow = [&tcp](size_t device) {
             std::string why;
             if (!tcp.Follow(device, &why)) {
                 std::fprintf(stderr, "velquint-sim: %s\n", why.c_str());
             }
-        });
+        };
+        setup->OnApplied(follow);
+        // A restarting device serves nothing, and comes back at its new
+        // address and port.
+        setup->OnRestart(
+            [&tcp](size_t device) {
+                std::string why;
+                if (!tcp.Halt(device, &why)) {
+                    std::fprintf(stderr, "velquint-sim: %s\n", why.c_str());
+                }
+            },
+            follow);
     }
     if (!tcp.Open(options.loopback ? kLoopbackAddress : "", &error) ||
         (!options.recordTcpPath.empty() && !tcp.RecordTo(options.recordTcpPath, &error))) {

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
@@ -12,7 +13,9 @@
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/BroadcastSend.h"
@@ -38,11 +41,12 @@ struct Search {
 };
 
 Search RunSearch(int firstWaitSeconds = kQuickFirstWaitSeconds, size_t capacity = kDeviceTableSize,
-                 int timeLimitMs = kSearchTimeLimitMs) {
+                 int timeLimitMs = kSearchTimeLimitMs, const DiscoveryOptions& options = {}) {
     Search search;
     search.table.assign(capacity, kUntouched);
     const auto start = std::chrono::steady_clock::now();
-    search.result = DiscoverDevices(search.table.data(), capacity, firstWaitSeconds, timeLimitMs);
+    search.result =
+        DiscoverDevices(search.table.data(), capacity, firstWaitSeconds, timeLimitMs, options);
     search.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (search.table[kDeviceTableCountOffset] != kUntouched) {
@@ -325,6 +329,31 @@ TEST(DiscoverDevicesCapacity, Holds32LongestRecordsAndNotA33rd) {
     EXPECT_EQ(search.records[31][5], 31);
 }
 
+// --- Datagrams lost on the way (velquint-sim --loss) -------------------------
+
+TEST(SimLossInLab, EachDeviceLosesDatagramsOnItsOwnAsItsSeedSays) {
+    // 200 devices; the last two runs share their seed.
+    const struct {
+        const char* loss;
+        int fewest;
+        int most;
+    } cases[] = {{"0", 200, 200}, {"100", 0, 0}, {"50", 1, 199}, {"50", 1, 199}};
+    std::vector<int> replies;  // two requests in each run
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("--loss ") + c.loss);
+        TempDir dir;
+        SimProcess sim({"--generate", "200", "--loss", c.loss, "--record", dir.File("heard")});
+        ASSERT_SIM_READY(sim);
+        for (int request = 0; request < 2; ++request) {
+            replies.push_back(RunSearch().result);
+            EXPECT_GE(replies.back(), c.fewest);
+            EXPECT_LE(replies.back(), c.most);
+        }
+        EXPECT_EQ(ReadLines(dir.File("heard")).size(), 2u) << "recorded before any loss";
+    }
+    EXPECT_EQ(replies[4], replies[6]) << "the same seed: the same replies to the first request";
+}
+
 // --- Other routes ---------------------------------------------------------------
 
 class WithoutDefaultRoute : public testing::Test {
@@ -398,6 +427,41 @@ TEST_F(BehindGatewayRoute, SearchFindsDevicesInEveryNamespace) {
     ASSERT_SIM_READY(second);
 
     EXPECT_EQ(RunSearch().result, 3);
+}
+
+class TwoToolLinks : public testing::Test {
+protected:
+    void SetUp() override {
+        if (Lab().route != "none" || Lab().toolLinks.size() != 2) {
+            GTEST_SKIP() << "needs a lab whose tool has two cards and no default route "
+                            "(lab.sh --tool-links 2 --route none)";
+        }
+    }
+};
+
+// The request leaves out of each card with that card's address, and each
+// device's answer to an address comes in on the card that holds it.
+TEST_F(TwoToolLinks, EachDeviceAnswersOnEachLink) {
+    SimProcess sim({"--generate", "3"});
+    ASSERT_SIM_READY(sim);
+    unsigned arrivedOn[kMaxDeviceRecords] = {};
+    DiscoveryOptions options;
+    options.replyInterfaces = arrivedOn;
+
+    const Search search =
+        RunSearch(kQuickFirstWaitSeconds, kDeviceTableSize, kSearchTimeLimitMs, options);
+
+    std::multiset<std::pair<int, unsigned>> heard;  // last MAC byte, card
+    for (size_t i = 0; i < search.records.size(); ++i) {
+        heard.emplace(search.records[i][5], arrivedOn[i]);
+    }
+    std::multiset<std::pair<int, unsigned>> expected;
+    for (int device = 0; device < 3; ++device) {
+        for (const std::string& link : Lab().toolLinks) {
+            expected.emplace(device, if_nametoindex(link.c_str()));
+        }
+    }
+    EXPECT_EQ(heard, expected);
 }
 
 }  // namespace

@@ -2,22 +2,29 @@
 # Builds a lab of network namespaces, runs one command inside the tool's
 # namespace, and tears the lab down on every way out.
 #
-#   lab.sh [--devices N] [--route device|gateway|none] [--] COMMAND [ARG...]
+#   lab.sh [--devices N] [--route device|gateway|none] [--tool-links 1|2] [--]
+#          COMMAND [ARG...]
 #   lab.sh --check     only whether a lab can be built here (exit status below)
 #
 # The lab (nothing is added to this machine's own namespace):
 #
 #   <run>-br     a bridge br0 holding the gateway address 10.231.0.1/16
-#   <run>-tool   lab0 10.231.0.2/16, joined to br0; COMMAND runs here
+#   <run>-tool   lab0 10.231.0.2/16, joined to br0; COMMAND runs here. With
+#                --tool-links 2 also lab1 10.231.0.3/16, joined to br0 too: a
+#                workstation with two network cards on the devices' segment.
+#                Each card answers ARP only for its own address (arp_ignore=1,
+#                arp_announce=2), so a reply to 10.231.0.3 comes in on lab1
+#                and one to 10.231.0.2 on lab0; rp_filter is off there.
 #   <run>-devK   lab0 10.231.1.K/16, joined to br0 (K = 1..N); every address of
 #                10.231.(100+K).0/24 is local there as well, so simulated
 #                devices of that namespace can be reached at their own IP
 #
-# Each namespace has lo up and a default route, by default "default dev lab0"
-# (--route device). Without one (--route none, alias --no-default-route) Linux
-# refuses a send to 255.255.255.255 with ENETUNREACH; so does it behind a
-# gateway route ("default via 10.231.0.1", --route gateway) once the sender
-# asks for SO_DONTROUTE, as discovery does.
+# Each namespace has lo up and a default route through lab0 (the tool's lab1
+# gets none), by default "default dev lab0" (--route device). Without one
+# (--route none, alias --no-default-route) Linux refuses a send to
+# 255.255.255.255 with ENETUNREACH; so does it behind a gateway route
+# ("default via 10.231.0.1", --route gateway) once the sender asks for
+# SO_DONTROUTE, as discovery does.
 #
 # <run> is "vqlab-<pid of this script>-<random>". Namespaces left behind by an
 # earlier run whose script is gone (killed by a time-out, say) are removed
@@ -30,7 +37,8 @@
 #   VELQUINT_LAB_DEVICE_NS (names, space-separated), VELQUINT_LAB_DEVICE_IPS,
 #   VELQUINT_LAB_DEVICE_NETS (CIDR ranges local to each device namespace),
 #   VELQUINT_LAB_TOOL_IP, VELQUINT_LAB_GATEWAY, VELQUINT_LAB_ROUTE (device, gateway
-#   or none)
+#   or none), VELQUINT_LAB_TOOL_LINKS and VELQUINT_LAB_TOOL_IPS (the tool's cards
+#   and their addresses, in the same order: "lab0 lab1", "10.231.0.2 10.231.0.3")
 #
 # Exit status: COMMAND's, or 77 (skipped) when not run as root; with
 # VELQUINT_LAB_REQUIRED=1 (make check, and so CI) a lab that cannot be built
@@ -41,14 +49,16 @@ readonly LAB_PREFIX="vqlab-"
 readonly LAB_NET_PREFIX_LEN=16
 readonly LAB_GATEWAY="10.231.0.1"
 readonly LAB_TOOL_IP="10.231.0.2"
+readonly LAB_SECOND_TOOL_IP="10.231.0.3"
 readonly SKIP_STATUS=77
 
 device_count=1
 route=device
+tool_link_count=1
 check_only=0
 
 usage() {
-    sed -n '2,37p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,/^[^#]/{/^#/p}' "$0" | sed 's/^# \{0,1\}//'
 }
 
 while [ $# -gt 0 ]; do
@@ -59,6 +69,10 @@ while [ $# -gt 0 ]; do
             ;;
         --route)
             route="${2:?--route needs device, gateway or none}"
+            shift 2
+            ;;
+        --tool-links)
+            tool_link_count="${2:?--tool-links needs 1 or 2}"
             shift 2
             ;;
         --no-default-route)
@@ -96,6 +110,11 @@ fi
 
 case "$route" in device | gateway | none) ;; *)
     echo "lab.sh: --route takes device, gateway or none" >&2
+    exit 2
+    ;;
+esac
+case "$tool_link_count" in 1 | 2) ;; *)
+    echo "lab.sh: --tool-links takes 1 or 2" >&2
     exit 2
     ;;
 esac
@@ -172,17 +191,21 @@ add_namespace() {
     ip -n "$1" link set lo up
 }
 
-# Joins namespace $1 to the bridge with address $2; the bridge-side end is
-# called $3.
+# Joins namespace $1 to the bridge with address $2 on its link $4 (lab0 when
+# not named); the bridge-side end is called $3.
 join_bridge() {
-    local ns="$1" address="$2" port="$3"
-    ip -n "$bridge_ns" link add "$port" type veth peer name lab0 netns "$ns"
+    local ns="$1" address="$2" port="$3" link="${4:-lab0}"
+    ip -n "$bridge_ns" link add "$port" type veth peer name "$link" netns "$ns"
     ip -n "$bridge_ns" link set "$port" master br0 up
-    ip -n "$ns" addr add "$address/$LAB_NET_PREFIX_LEN" dev lab0
-    ip -n "$ns" link set lab0 up
+    ip -n "$ns" addr add "$address/$LAB_NET_PREFIX_LEN" dev "$link"
+    ip -n "$ns" link set "$link" up
+}
+
+# Namespace $1's default route, through lab0 (see --route).
+add_default_route() {
     case "$route" in
-        device) ip -n "$ns" route add default dev lab0 ;;
-        gateway) ip -n "$ns" route add default via "$LAB_GATEWAY" dev lab0 ;;
+        device) ip -n "$1" route add default dev lab0 ;;
+        gateway) ip -n "$1" route add default via "$LAB_GATEWAY" dev lab0 ;;
         none) ;;
     esac
 }
@@ -197,7 +220,25 @@ ip -n "$bridge_ns" addr add "$LAB_GATEWAY/$LAB_NET_PREFIX_LEN" dev br0
 ip -n "$bridge_ns" link set br0 up
 
 add_namespace "$tool_ns"
-join_bridge "$tool_ns" "$LAB_TOOL_IP" tool
+tool_links=(lab0)
+tool_ips=("$LAB_TOOL_IP")
+if [ "$tool_link_count" -eq 2 ]; then
+    # Two cards on one segment: without arp_ignore both would answer ARP for
+    # both addresses, and a reply to either address would come in on the card
+    # that answered first. The kernel's route back to a device leaves through
+    # lab0 only, so a reverse-path filter would drop what comes in on lab1.
+    # Set before the links are made, which take the default's rp_filter.
+    ip netns exec "$tool_ns" sysctl -qw net.ipv4.conf.all.arp_ignore=1 \
+        net.ipv4.conf.all.arp_announce=2 net.ipv4.conf.all.rp_filter=0 \
+        net.ipv4.conf.default.rp_filter=0
+    tool_links+=(lab1)
+    tool_ips+=("$LAB_SECOND_TOOL_IP")
+fi
+bridge_ports=(tool tool1)
+for i in "${!tool_links[@]}"; do
+    join_bridge "$tool_ns" "${tool_ips[$i]}" "${bridge_ports[$i]}" "${tool_links[$i]}"
+done
+add_default_route "$tool_ns"
 
 device_namespaces=()
 device_ips=()
@@ -206,6 +247,7 @@ for k in $(seq 1 "$device_count"); do
     ns="${run_id}-dev${k}"
     add_namespace "$ns"
     join_bridge "$ns" "10.231.1.${k}" "dev${k}"
+    add_default_route "$ns"
     # Every address of this range answers here (ARP included), so a simulated
     # device keeps being reachable at whatever address it was given.
     net="10.231.$((100 + k)).0/24"
@@ -225,6 +267,8 @@ export VELQUINT_LAB_DEVICE_NETS="${device_nets[*]}"
 export VELQUINT_LAB_TOOL_IP="$LAB_TOOL_IP"
 export VELQUINT_LAB_GATEWAY="$LAB_GATEWAY"
 export VELQUINT_LAB_ROUTE="$route"
+export VELQUINT_LAB_TOOL_LINKS="${tool_links[*]}"
+export VELQUINT_LAB_TOOL_IPS="${tool_ips[*]}"
 
 # In the background, so that a signal reaches the traps at once rather than
 # after the command.

@@ -56,6 +56,12 @@ grep -q '^default via 10.231.0.1 dev lab0' "$tmp/gateway_route" ||
 "$lab" --route none -- bash -c 'ip route show default' > "$tmp/no_route"
 [ -s "$tmp/no_route" ] && fail "--route none left a default route: $(cat "$tmp/no_route")"
 
+# A tool with two cards on the segment.
+"$lab" --tool-links 2 -- bash -c 'ip -4 -o addr show up' > "$tmp/two_links"
+for card in "lab0.* 10.231.0.2/16" "lab1.* 10.231.0.3/16"; do
+    grep -q "^[0-9]*: $card" "$tmp/two_links" || fail "--tool-links 2: no $card in $(cat "$tmp/two_links")"
+done
+
 # A failing command, and a lab ended by a signal, leave nothing either.
 "$lab" -- false
 [ $? -eq 1 ] || fail "a failing command's status did not come back"

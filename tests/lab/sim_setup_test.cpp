@@ -96,7 +96,7 @@ TEST(SimSetupSettings, RepliesAreKindsJoinedByPlus) {
     for (const char* bad :
          {"setup-reply=", "setup-reply=confirm+", "setup-reply=+confirm",
           "setup-reply=none+confirm", "setup-reply=maybe", "setup-code=256", "setup-length=0",
-          "setup-length=301", "setup-noise=0", "setup-delay=-5"}) {
+          "setup-length=301", "setup-noise=0", "setup-delay=-5", "restart=600001"}) {
         SimDevice device;
         std::string error;
         EXPECT_FALSE(ApplyDeviceSettings(bad, &device, &error)) << bad;

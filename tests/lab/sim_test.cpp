@@ -124,6 +124,9 @@ TEST(SimOptions, RefusesUnknownOrIncompleteOptions) {
         {"--noise-interval", "0"},
         {"--ip-base", "1.2.3"},
         {"--devices-file", "/nonexistent/devices"},
+        {"--loss", "100.5"},
+        {"--loss", ".5"},
+        {"--seed", "4294967296"},
     };
     for (const auto& words : bad) {
         SimOptions options;
@@ -155,7 +158,7 @@ TEST(SimOptions, HelpNamesEveryDeviceKey) {
     const std::string usage = SimUsage();
     for (const char* key : {"mac=", "version=", "ip=", "mask=", "gateway=", "port=", "baud=",
                             "extra=", "silent=", "delay=", "copies=", "length=", "ident=", "code=",
-                            "--noise-interval", "--record", "--generate"}) {
+                            "restart=", "--noise-interval", "--loss", "--record", "--generate"}) {
         EXPECT_NE(usage.find(key), std::string::npos) << key;
     }
 }

@@ -81,6 +81,7 @@ const LabEnvironment& Lab() {
         environment.run = Variable("VELQUINT_LAB_RUN");
         environment.toolNamespace = Variable("VELQUINT_LAB_TOOL_NS");
         environment.toolIp = Variable("VELQUINT_LAB_TOOL_IP");
+        environment.toolLinks = Words(Variable("VELQUINT_LAB_TOOL_LINKS"));
         environment.deviceNamespaces = Words(Variable("VELQUINT_LAB_DEVICE_NS"));
         environment.deviceIps = Words(Variable("VELQUINT_LAB_DEVICE_IPS"));
         environment.deviceNets = Words(Variable("VELQUINT_LAB_DEVICE_NETS"));

@@ -21,6 +21,7 @@ struct LabEnvironment {
     std::string run;
     std::string toolNamespace;
     std::string toolIp;
+    std::vector<std::string> toolLinks;  // the tool's cards: "lab0", and "lab1" with two
     std::vector<std::string> deviceNamespaces;
     std::vector<std::string> deviceIps;
     std::vector<std::string> deviceNets;  // CIDR ranges local to each device namespace

@@ -277,6 +277,10 @@ const std::vector<DeviceKey>& DeviceKeys() {
          }},
         {"setup-keep", "1: confirm a setup but keep the present settings",
          [](const std::string& v, SimDevice* d) { return SetFlag(v, &d->setup.keep); }},
+        {"setup-drop", "lose the first N setup datagrams that name this device (default 0)",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 0, kMostCopies, &d->setup.dropFirst);
+         }},
         {"setup-gap", "ms between the setup answers of setup-reply (default 100)",
          [](const std::string& v, SimDevice* d) {
              return SetInt(v, 0, kLargestDelayMs, &d->setup.gapMs);

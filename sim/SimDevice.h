@@ -39,6 +39,7 @@ struct SimSetupBehaviour {
     int noiseIntervalMs = 0;  // non-matching datagrams to the sender, this often; 0: none
     int noiseForMs = 0;       // for this long; 0: until the simulator ends
     bool keep = false;        // confirm, but keep the present settings
+    int dropFirst = 0;        // setup datagrams naming it still to be lost
     int restartMs = 0;        // dead to the network this long from the first answer; 0: never
 };
 

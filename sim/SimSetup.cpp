@@ -37,9 +37,13 @@ bool RestartsAfterSetup(const SimDevice& device) {
 
 }  // namespace
 
+bool SimSetupNames(const std::vector<uint8_t>& datagram, size_t length, const SimDevice& device) {
+    return length == kSetupLength && datagram.size() >= kSetupLength &&
+           std::memcmp(datagram.data() + kMacAt, device.mac.data(), device.mac.size()) == 0;
+}
+
 bool ApplySimSetup(const std::vector<uint8_t>& datagram, size_t length, SimDevice* device) {
-    if (length != kSetupLength || datagram.size() < kSetupLength ||
-        std::memcmp(datagram.data() + kMacAt, device->mac.data(), device->mac.size()) != 0) {
+    if (!SimSetupNames(datagram, length, *device)) {
         return false;
     }
     // A device that refuses a value without saying so still confirms.
@@ -93,8 +97,14 @@ void SimSetup::Handle(const SimDatagram& datagram) {
         SimDevice& device = devices_[i];
         // A restarting device hears nothing, not even its own MAC; every
         // other one hears its own copy of the datagram, and may lose it alone.
-        if (device.restarting || port_.Lost() ||
-            !ApplySimSetup(datagram.bytes, datagram.length, &device)) {
+        if (device.restarting || port_.Lost()) {
+            continue;
+        }
+        if (device.setup.dropFirst > 0 && SimSetupNames(datagram.bytes, datagram.length, device)) {
+            --device.setup.dropFirst;
+            continue;
+        }
+        if (!ApplySimSetup(datagram.bytes, datagram.length, &device)) {
             continue;
         }
         if (applied_) {

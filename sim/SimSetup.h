@@ -10,6 +10,9 @@
 #include "sim/SimLoop.h"
 #include "sim/SimUdpPort.h"
 
+// True when a setup datagram of `length` bytes names `device`.
+bool SimSetupNames(const std::vector<uint8_t>& datagram, size_t length, const SimDevice& device);
+
 // Takes the settings of a setup datagram into `device` when the datagram is
 // exactly 29 bytes and names the device's MAC (unless the device keeps its
 // settings, setup-keep); false (device untouched) when it is not for it.

@@ -7,45 +7,8 @@
 set -uo pipefail
 
 velquint="${1:?path of velquint}"
-sim="${VELQUINT_SIM:?the simulator}"
-source "$(dirname "$0")/../../scripts/lab-sim.sh"
-# Everything below broadcasts.
-require_lab_namespace
+source "$(dirname "$0")/lab-checks.sh"
 
-tmp=$(mktemp -d)
-trap 'stop_lab_sim; rm -rf "$tmp"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $current: $*"
-    failures=$((failures + 1))
-}
-
-# run NAME STATUS ARG...: runs velquint with ARG..., keeping its stdout and
-# stderr in $tmp/out and $tmp/err, and checks its exit status.
-run() {
-    current=$1
-    local want=$2 got
-    shift 2
-    "$velquint" "$@" >"$tmp/out" 2>"$tmp/err"
-    got=$?
-    [ "$got" -eq "$want" ] || fail "exit status $got instead of $want; stderr: $(cat "$tmp/err")"
-}
-# has out|err TEXT: the output holds the line or part of a line TEXT.
-has() { grep -qF -- "$2" "$tmp/$1" || fail "$1 lacks '$2'; it reads: $(cat "$tmp/$1")"; }
-# row CELL...: stdout holds a table row that begins with these cells.
-row() {
-    local pattern cell
-    pattern=""
-    for cell in "$@"; do
-        pattern+="$(sed 's/[][\.*^$()+?{}|]/\\&/g' <<<"$cell")  +"
-    done
-    grep -qE -- "^${pattern%  +}( |\$)" "$tmp/out" || fail "no row '$*'; stdout reads: $(cat "$tmp/out")"
-}
-# datagrams CODE: how many datagrams with command code CODE reached the devices.
-datagrams() { grep -c " 4B564D34374A53$1" "$tmp/udp" || true; }
-
-mac() { printf '00.1A.2B.00.00.%s' "$1"; }
-net="10.231.101"
 # 01 and 02 behave, 03 never confirms a setup, 04 confirms but keeps its
 # settings, FF.FF.FF was never given a MAC of its own; 01 serves a pty too.
 start_lab_sim "$sim" --record "$tmp/udp" --pty \
@@ -138,8 +101,4 @@ has report.json '"outcome": "verified"'
 run "the ID reached the device" 1 transact 2 91 --host "$net.22" --port 4001
 row data 08
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures failure(s)"
-    exit 1
-fi
-echo "velquint: all checks passed"
+finish

@@ -10,12 +10,14 @@
 // datagram, the table's count against its records, the capacity rule, the
 // records' bytes, the order after each sort (by the selection procedure done
 // the slow way), and the text of every column.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "commission/DeviceSightings.h"
 #include "common/BaudRate.h"
 #include "discovery/DeviceListRows.h"
 #include "discovery/DeviceTable.h"
@@ -144,6 +146,30 @@ FUZZ_MODEL std::string ModelWarning(const std::vector<Bytes>& records) {
     return warning;
 }
 
+void CheckSightings(const DeviceSightings& sightings,
+                    const std::vector<std::pair<Bytes, unsigned>>& heard) {
+    std::vector<std::pair<Bytes, std::vector<unsigned>>> model;
+    for (const auto& [record, interfaceIndex] : heard) {
+        auto known = model.begin();
+        while (known != model.end() && known->first != record) {
+            ++known;
+        }
+        if (known == model.end()) {
+            model.push_back({record, {interfaceIndex}});
+        } else if (std::find(known->second.begin(), known->second.end(), interfaceIndex) ==
+                   known->second.end()) {
+            known->second.push_back(interfaceIndex);
+        }
+    }
+    FUZZ_CHECK(sightings.All().size() == model.size());
+    for (size_t i = 0; i < model.size(); ++i) {
+        const DeviceSighting& sighting = sightings.All()[i];
+        FUZZ_CHECK(sighting.record == model[i].first);
+        FUZZ_CHECK(sighting.interfaces == model[i].second);
+        FUZZ_CHECK(sightings.Heard(sighting.mac));
+    }
+}
+
 void CheckTable(const uint8_t* table, size_t capacity, const std::vector<Bytes>& model) {
     FUZZ_CHECK(DeviceTableCount(table) == model.size());
     FUZZ_CHECK(TableRecords(table, capacity) == model);
@@ -163,6 +189,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memset(table.get(), kGarbage, capacity);
     size_t writePosition = ResetDeviceTable(table.get());
     std::vector<Bytes> model;
+    DeviceSightings sightings;
+    std::vector<std::pair<Bytes, unsigned>> heard;
 
     while (input.Left() >= 2) {
         const uint16_t declared = input.BigEndian16();
@@ -180,12 +208,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         const DiscoveryDatagramOutcome outcome =
             StoreDiscoveryDatagram(table.get(), capacity, &writePosition, datagram.get(), length);
+        const unsigned interfaceIndex = 1 + static_cast<unsigned>(declared % 3);
+        const SightingNews news = sightings.Add(datagram.get(), length, interfaceIndex);
 
         if (!ModelAccepts(arrived.data(), length)) {
             FUZZ_CHECK(outcome == DiscoveryDatagramOutcome::Skipped);
+            FUZZ_CHECK(news == SightingNews::NotAReply);
             continue;
         }
         const Bytes record(arrived.begin() + 8, arrived.end());
+        heard.push_back({record, interfaceIndex});
         const bool fits = model.size() < kMaxDeviceRecords &&
                           UsedLength(model) + 1 + record.size() + 1 <= capacity;
         if (!fits) {
@@ -197,6 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(writePosition == UsedLength(model));
     }
     CheckTable(table.get(), capacity, model);
+    CheckSightings(sightings, heard);
 
     std::unique_ptr<uint8_t[]> scratch(new uint8_t[capacity]);
     for (uint8_t order : {MacAscending, MacDescending, IpAscending, IpDescending}) {

@@ -177,6 +177,9 @@ private:
             Work& work = work_[i];
             if (work.phase == Phase::SettingUp && work.inBurst && now >= work.nextSetupAt) {
                 SendSetup(i, now);
+                if (work.phase != Phase::SettingUp) {
+                    continue;
+                }
                 ++work.timedResends;
                 if (work.timedResends < static_cast<int>(std::size(kSetupResendAfterMs))) {
                     work.nextSetupAt =
@@ -262,7 +265,9 @@ private:
     Clock::time_point NextClock() const {
         Clock::time_point next = std::min(nextSearchAt_, nextWaitingReport_);
         for (const Work& work : work_) {
-            next = std::min(next, work.nextSetupAt);
+            if (work.phase == Phase::SettingUp) {
+                next = std::min(next, work.nextSetupAt);
+            }
             if (work.phase == Phase::IdRetryWait) {
                 next = std::min(next, work.idRetryAt);
             }

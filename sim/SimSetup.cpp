@@ -112,6 +112,7 @@ void SimSetup::Handle(const SimDatagram& datagram) {
         }
         const sockaddr_in sender = datagram.sender;
         const unsigned life = device.restarts;
+        device.restartDue = RestartsAfterSetup(device);
         if (!device.setup.replies.empty()) {
             loop_.After(device.setup.delayMs,
                         [this, i, sender, life] { Answer(i, sender, 0, life); });
@@ -158,6 +159,7 @@ void SimSetup::SendNoise(size_t device, const sockaddr_in& destination, uint64_t
 
 void SimSetup::Restart(size_t device) {
     SimDevice& current = devices_[device];
+    current.restartDue = false;
     current.restarting = true;
     ++current.restarts;
     if (restartBegan_) {

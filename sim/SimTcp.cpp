@@ -139,10 +139,13 @@ bool SimTcp::Release(size_t device, std::string* error) {
     close(listener.fd);
     listener.fd = -1;
     // The devices that shared this service keep it, as though they had come
-    // first: the first of them listens, the others share its listener.
+    // first: the first of them listens, the others share its listener. Not
+    // one that restarts, or is about to (a twin that took the same setup):
+    // the kernel would take connections on its listener at once.
     for (size_t other = 0; other < listeners_.size(); ++other) {
         const Listener& sharing = listeners_[other];
         if (other != device && sharing.fd < 0 && !devices_[other].restarting &&
+            !devices_[other].restartDue &&
             sharing.address == listener.address && sharing.port == listener.port &&
             !Listen(other, error)) {
             return false;

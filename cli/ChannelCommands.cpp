@@ -4,19 +4,19 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <iostream>
+#include <ostream>
 
 #include "channel/COM_Class.h"
 #include "channel/ChannelResult.h"
-#include "cli/Cli.h"
 #include "cli/Commands.h"
+#include "cli/HelpText.h"
 #include "cli/Transport.h"
+#include "cli/ValueChecks.h"
 #include "cli/Values.h"
 #include "idassign/DeviceId.h"
 
 namespace {
 
-constexpr uint32_t kLargestByte = 255;
 constexpr uint32_t kLargestTimeoutMs = 600000;
 
 // "-20 (the device refused the request, with a detail code)".
@@ -24,140 +24,220 @@ std::string ResultText(int result, uint8_t kind) {
     return std::to_string(result) + " (" + ChannelResultText(result, kind) + ")";
 }
 
+nlohmann::ordered_json NumberOrNull(bool known, int64_t value) {
+    return known ? nlohmann::ordered_json(value) : nlohmann::ordered_json(nullptr);
+}
+
+// What one Set ID did.
+class SetIdReport : public Shown {
+public:
+    // `readBack`: the ID the answer carries, -1 for none.
+    SetIdReport(uint8_t id, std::string device, int result, int32_t detail, uint8_t kind,
+                int readBack)
+        : id_(id),
+          device_(std::move(device)),
+          result_(result),
+          detail_(detail),
+          kind_(kind),
+          readBack_(readBack) {}
+
+    bool Written() const { return result_ >= 0 && readBack_ == id_; }
+    bool ReadBack() const { return readBack_ >= 0; }
+
+    void Table(std::ostream& out) const override {
+        if (Written()) {
+            out << "ID " << static_cast<int>(id_) << " written to " << device_ << '\n';
+        }
+    }
+
+    nlohmann::ordered_json Json() const override {
+        return {{"id", id_},
+                {"device", device_},
+                {"written", Written()},
+                {"result", result_},
+                {"text", ChannelResultText(result_, kind_)},
+                {"readBack", NumberOrNull(ReadBack(), readBack_)},
+                {"detail", NumberOrNull(result_ == kTransactDeviceDetail, detail_)}};
+    }
+
+    // Why the ID was not written.
+    std::string Why() const {
+        if (result_ < 0) {
+            std::string why = ResultText(result_, kind_);
+            if (result_ == kTransactDeviceDetail) {
+                why += ", detail code " + std::to_string(detail_);
+            }
+            return why;
+        }
+        return ReadBack() ? "the device answered with ID " + std::to_string(readBack_)
+                          : "the device's answer carried no ID";
+    }
+
+private:
+    uint8_t id_;
+    std::string device_;
+    int result_;
+    int32_t detail_;
+    uint8_t kind_;
+    int readBack_;
+};
+
 struct SetIdCommand {
-    uint32_t id = 0;
-    bool json = false;
+    std::string id;
     TransportChoice transport;
 
-    int Run() const {
+    CommandResult Run() const {
+        const uint8_t value = *ReadId(id);
         COM_Class channel;
-        transport.Configure(channel);
-        const DeviceIdOutcome outcome = WriteDeviceId(channel, static_cast<uint8_t>(id));
+        FailOn(transport.Configure(channel));
+        const DeviceIdOutcome outcome = WriteDeviceId(channel, value);
         if (outcome.openResult < 0) {
-            FailOpen(channel, transport, outcome.openResult);
+            Fail(OpenFailure(channel, transport, outcome.openResult));
         }
-        if (json) {
-            std::cout << nlohmann::ordered_json{{"id", id},
-                                                {"device", transport.Describe()},
-                                                {"written", outcome.Written()},
-                                                {"result", outcome.result},
-                                                {"text",
-                                                 ChannelResultText(outcome.result, channel.Kind)}}
-                             .dump(2)
-                      << '\n';
+        const int readBack = outcome.result >= 1 ? channel.ReplyData[0] : -1;
+        const auto report = std::make_shared<SetIdReport>(
+            value, transport.Describe(), outcome.result, outcome.detail, channel.Kind, readBack);
+        CommandResult result;
+        result.shown = report;
+        if (!report->Written()) {
+            result.status = kExitDeviceFailed;
+            result.closing =
+                "ID " + id + " not written to " + transport.Describe() + ": " + report->Why();
+            result.closingIsWarning = true;
         }
-        if (!outcome.Written()) {
-            std::string why = ResultText(outcome.result, channel.Kind);
-            if (outcome.result == kTransactDeviceDetail) {
-                why += ", detail code " + std::to_string(outcome.detail);
-            }
-            Fail(kExitDeviceFailed, "ID " + std::to_string(id) + " not written to " +
-                                        transport.Describe() + ": " + why);
-        }
-        if (!json) {
-            std::cout << "ID " << id << " written to " << transport.Describe() << '\n';
-        }
-        return kExitOk;
+        return result;
     }
 };
 
+// What one transaction brought back.
+class TransactReport : public Shown {
+public:
+    TransactReport(int result, const COM_Class& channel, int32_t detail)
+        : result_(result),
+          kind_(channel.Kind),
+          // A whole reply came when the transaction succeeded or the device
+          // refused it; otherwise there is no result byte or data to show.
+          wholeReply_(result > 0 ||
+                      (result <= kTransactDeviceDetail && result >= kTransactDeviceOther)),
+          resultByte_(channel.ReplyResult),
+          data_(HexText(channel.ReplyData, wholeReply_ ? channel.ReplyLength : 0)),
+          detail_(detail) {}
+
+    void Table(std::ostream& out) const override {
+        char resultByte[8] = "-";
+        if (wholeReply_) {
+            std::snprintf(resultByte, sizeof resultByte, "0x%02X", resultByte_ & 0xFF);
+        }
+        PrintTable(out, {"FIELD", "VALUE"},
+                   {{"result", ResultText(result_, kind_)},
+                    {"result byte", resultByte},
+                    {"data", data_.empty() ? "-" : data_},
+                    {"detail", HasDetail() ? std::to_string(detail_) : "-"}});
+    }
+
+    nlohmann::ordered_json Json() const override {
+        return {{"result", result_},
+                {"text", ChannelResultText(result_, kind_)},
+                {"resultByte", NumberOrNull(wholeReply_, resultByte_)},
+                {"data", data_},
+                {"detail", NumberOrNull(HasDetail(), detail_)}};
+    }
+
+private:
+    bool HasDetail() const { return result_ == kTransactDeviceDetail; }
+
+    int result_;
+    uint8_t kind_;
+    bool wholeReply_;
+    uint32_t resultByte_;
+    std::string data_;
+    int32_t detail_;
+};
+
 struct TransactCommand {
-    uint32_t function = 0;
-    uint32_t command = 0;
+    std::string function;
+    std::string command;
     std::string data;
     uint32_t address = kDeviceIdAddress;
     uint32_t timeoutMs = kDeviceIdReplyLimitMs;
-    bool json = false;
     TransportChoice transport;
 
-    int Run() const {
+    CommandResult Run() const {
         std::string why;
         const std::optional<std::string> bytes = ReadHexBytes(data, &why);
         if (!bytes) {
             Fail(kExitUsage, "data '" + data + "' is " + why);
         }
         COM_Class channel;
-        transport.Configure(channel);
+        FailOn(transport.Configure(channel));
         const int opened = channel.Open(kDeviceIdConnectLimitMs);
         if (opened < 0) {
-            FailOpen(channel, transport, opened);
+            Fail(OpenFailure(channel, transport, opened));
         }
         int32_t detail = 0;
         const int result =
-            channel.Transact(address, static_cast<uint8_t>(function), static_cast<uint8_t>(command),
+            channel.Transact(address, static_cast<uint8_t>(*ReadNumber(function, 0, kLargestByte)),
+                             static_cast<uint8_t>(*ReadNumber(command, 0, kLargestByte)),
                              static_cast<uint32_t>(bytes->size()),
                              reinterpret_cast<const uint8_t*>(bytes->data()), timeoutMs, &detail);
         channel.Close();
-
-        // A whole reply came when the transaction succeeded or the device
-        // refused it; otherwise there is no result byte or data to show.
-        const bool wholeReply =
-            result > 0 || (result <= kTransactDeviceDetail && result >= kTransactDeviceOther);
-        const std::string replyData =
-            HexText(channel.ReplyData, wholeReply ? channel.ReplyLength : 0);
-        const bool hasDetail = result == kTransactDeviceDetail;
-        char resultByte[8] = "-";
-        if (wholeReply) {
-            std::snprintf(resultByte, sizeof resultByte, "0x%02X", channel.ReplyResult & 0xFF);
-        }
-        if (json) {
-            std::cout << nlohmann::ordered_json{{"result", result},
-                                                {"text", ChannelResultText(result, channel.Kind)},
-                                                {"resultByte",
-                                                 wholeReply
-                                                     ? nlohmann::ordered_json(channel.ReplyResult)
-                                                     : nlohmann::ordered_json(nullptr)},
-                                                {"data", replyData},
-                                                {"detail", hasDetail
-                                                               ? nlohmann::ordered_json(detail)
-                                                               : nlohmann::ordered_json(nullptr)}}
-                             .dump(2)
-                      << '\n';
-        } else {
-            PrintTable(std::cout, {"FIELD", "VALUE"},
-                       {{"result", ResultText(result, channel.Kind)},
-                        {"result byte", resultByte},
-                        {"data", replyData.empty() ? "-" : replyData},
-                        {"detail", hasDetail ? std::to_string(detail) : "-"}});
-        }
-        return result >= 0 ? kExitOk : kExitDeviceFailed;
+        CommandResult outcome;
+        outcome.shown = std::make_shared<TransactReport>(result, channel, detail);
+        outcome.status = result >= 0 ? kExitOk : kExitDeviceFailed;
+        return outcome;
     }
 };
 
 }  // namespace
 
-CommandRun AddSetIdCommand(CLI::App& app) {
+std::string SetIdFooter() {
+    return Wrapped("Over TCP the connection may take " + Duration(kDeviceIdConnectLimitMs) +
+                   "; the device has " + Duration(kDeviceIdReplyLimitMs) +
+                   " to answer, and the ID its answer carries must be the ID written. A serial "
+                   "port needs a user in the dialout group.");
+}
+
+std::string TransactFooter() {
+    return Wrapped(
+        "Shows the result with its meaning, the reply's result byte, its data and the "
+        "device's detail code; the exit status is 1 when the result is a failure.");
+}
+
+CommandRun AddSetIdCommand(CLI::App& setId) {
     auto command = std::make_shared<SetIdCommand>();
-    CLI::App* setId =
-        app.add_subcommand("set-id", "Write a device's ID (0 to 255) with one transaction");
-    setId->add_option("ID", command->id, "The new ID")
-        ->required()
-        ->check(CLI::Range(uint32_t{0}, kLargestByte));
-    command->transport.AddOptions(*setId);
-    setId->add_flag("-j,--json", command->json, "Write the outcome as JSON");
-    setId->footer(
-        "Over TCP the connection may take 5 s; the device has 3 s to answer. A serial port "
-        "needs a user in the dialout group.");
+    setId.add_option("ID", command->id, "The new ID, 0 to 255")
+        ->type_name("ID")
+        ->check(IdCheck())
+        ->required();
+    command->transport.AddOptions(setId);
     return [command] { return command->Run(); };
 }
 
-CommandRun AddTransactCommand(CLI::App& app) {
+CommandRun AddTransactCommand(CLI::App& transact) {
     auto command = std::make_shared<TransactCommand>();
-    CLI::App* transact = app.add_subcommand(
-        "transact", "Send one framed request and show the device's reply, for diagnostics");
-    transact->add_option("FUNCTION", command->function, "Function code, 0 to 255")
-        ->required()
-        ->check(CLI::Range(uint32_t{0}, kLargestByte));
-    transact->add_option("COMMAND", command->command, "Command code, 0 to 255")
-        ->required()
-        ->check(CLI::Range(uint32_t{0}, kLargestByte));
-    transact->add_option("HEXDATA", command->data, "Data bytes in hex, such as 05 or \"0A 0B\"");
-    transact->add_option("-a,--address", command->address, "Target address")->default_str("1");
+    transact.add_option("FUNCTION", command->function, "Function code, 0 to 255")
+        ->type_name("FUNCTION")
+        ->check(NumberCheck(0, kLargestByte))
+        ->required();
+    transact.add_option("COMMAND", command->command, "Command code, 0 to 255")
+        ->type_name("COMMAND")
+        ->check(NumberCheck(0, kLargestByte))
+        ->required();
+    transact.add_option("HEXDATA", command->data, "Data bytes in hex, such as 05 or \"0A 0B\"")
+        ->type_name("HEXDATA");
     transact
-        ->add_option("-t,--timeout", command->timeoutMs, "Milliseconds the device has to answer")
-        ->check(CLI::Range(uint32_t{1}, kLargestTimeoutMs))
-        ->default_str("3000");
-    command->transport.AddOptions(*transact);
-    transact->add_flag("-j,--json", command->json, "Write the outcome as JSON");
+        .add_option("-a,--address", command->address,
+                    "Target address, 0 to " + std::to_string(UINT32_MAX))
+        ->type_name("N")
+        ->check(NumberCheck(0, UINT32_MAX))
+        ->default_str(std::to_string(kDeviceIdAddress));
+    transact
+        .add_option(
+            "-t,--timeout", command->timeoutMs,
+            "Milliseconds the device has to answer, 1 to " + std::to_string(kLargestTimeoutMs))
+        ->type_name("MS")
+        ->check(NumberCheck(1, kLargestTimeoutMs))
+        ->default_str(std::to_string(kDeviceIdReplyLimitMs));
+    command->transport.AddOptions(transact);
     return [command] { return command->Run(); };
 }

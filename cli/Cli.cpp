@@ -1,30 +1,44 @@
 #include "cli/Cli.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <iostream>
 
 const char kExitCodesHelp[] =
     "Exit status:\n"
-    "  0  everything asked for was done (and verified, where asked)\n"
-    "  1  a device did not do what was asked (no confirmation, a failed transaction,\n"
-    "     other values than asked after a setup)\n"
-    "  2  the command line, a value or a plan was refused\n"
-    "  3  no device answered, or not the one named\n"
-    "  4  this machine could not do it (port 3195 in use, no such interface, a\n"
-    "     serial port or HID device that cannot be opened, a socket error)\n";
+    "  0    everything asked for was done (and verified, where asked)\n"
+    "  1    a device did not do what was asked (no confirmation, a failed\n"
+    "       transaction, other values than asked, a plan row not verified)\n"
+    "  2    the command line, a value or a plan was refused; nothing was sent\n"
+    "       but, for a plan checked against the devices, the search\n"
+    "  3    no device answered, or not the one named (an empty search too)\n"
+    "  4    this machine could not do it (port 3195 in use, no such interface,\n"
+    "       nothing sent, a serial port or HID device that cannot be opened, a\n"
+    "       file or the output that cannot be written)\n"
+    "  130  stopped by Ctrl-C; what was done until then is reported\n";
+
+const char* StatusToken(int status) {
+    switch (status) {
+        case kExitOk:
+            return "ok";
+        case kExitDeviceFailed:
+            return "device-failed";
+        case kExitUsage:
+            return "refused";
+        case kExitNotFound:
+            return "not-found";
+        case kExitInterrupted:
+            return "interrupted";
+        default:
+            return "local-failure";
+    }
+}
 
 void Fail(int code, const std::string& message) {
-    throw CommandFailure(code, message);
+    throw CommandFailure(Failure{code, message, {}});
 }
 
-void Warn(const std::string& message) {
-    std::cerr << "velquint: warning: " << message << '\n';
-}
-
-void Say(const std::string& message) {
-    std::cerr << "velquint: " << message << '\n';
+void Fail(Failure failure) {
+    throw CommandFailure(std::move(failure));
 }
 
 void PrintTable(std::ostream& out, const std::vector<std::string>& header,
@@ -43,8 +57,10 @@ void PrintTable(std::ostream& out, const std::vector<std::string>& header,
         std::string line;
         for (size_t i = 0; i < cells.size(); ++i) {
             line += cells[i];
-            if (i + 1 < cells.size()) {
+            if (i + 1 < cells.size() && i < widths.size()) {
                 line += std::string(widths[i] - cells[i].size() + 2, ' ');
+            } else if (i + 1 < cells.size()) {
+                line += "  ";
             }
         }
         // An empty last cell leaves the padding of the one before it.
@@ -55,8 +71,4 @@ void PrintTable(std::ostream& out, const std::vector<std::string>& header,
     for (const auto& row : rows) {
         print(row);
     }
-}
-
-bool StderrIsTerminal() {
-    return isatty(STDERR_FILENO) == 1;
 }

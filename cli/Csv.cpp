@@ -6,85 +6,127 @@ constexpr char kQuote = '"';
 constexpr char kComma = ',';
 constexpr char kCarriageReturn = '\r';
 constexpr char kLineFeed = '\n';
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+// The bytes that continue a UTF-8 character: 10xxxxxx.
+constexpr unsigned char kContinuationMask = 0xC0;
+constexpr unsigned char kContinuation = 0x80;
+
+// Walks the text a byte at a time, knowing the line and column it stands on.
+class CsvCursor {
+public:
+    explicit CsvCursor(std::string_view text) : text_(text) {}
+
+    bool AtEnd() const { return at_ >= text_.size(); }
+    char Peek() const { return text_[at_]; }
+    CsvPlace Place() const { return {line_, column_}; }
+    size_t Line() const { return line_; }
+
+    // A line end here: CRLF, LF or a lone CR.
+    bool AtLineEnd() const {
+        return !AtEnd() && (Peek() == kLineFeed || Peek() == kCarriageReturn);
+    }
+
+    bool AtCrlf() const {
+        return !AtEnd() && Peek() == kCarriageReturn && at_ + 1 < text_.size() &&
+               text_[at_ + 1] == kLineFeed;
+    }
+
+    void SkipLineEnd() {
+        at_ += AtCrlf() ? 2 : 1;
+        ++line_;
+        column_ = 1;
+    }
+
+    char Take() {
+        const char c = text_[at_++];
+        if ((static_cast<unsigned char>(c) & kContinuationMask) != kContinuation) {
+            ++column_;
+        }
+        return c;
+    }
+
+private:
+    std::string_view text_;
+    size_t at_ = 0;
+    size_t line_ = 1;
+    size_t column_ = 1;
+};
 
 }  // namespace
 
 bool ReadCsv(std::string_view text, std::vector<CsvRecord>* records, std::string* error) {
     records->clear();
-    size_t line = 1;
-    size_t at = 0;
-    const auto fail = [&](const std::string& what) {
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        text.remove_prefix(kByteOrderMark.size());
+    }
+    CsvCursor cursor(text);
+    const auto fail = [&](size_t line, const std::string& what) {
         *error = "line " + std::to_string(line) + ": " + what;
         return false;
     };
-    while (at < text.size()) {
-        CsvRecord record;
-        record.line = line;
+    while (!cursor.AtEnd()) {
         // A line with no characters at all holds no record.
-        if (text[at] == kLineFeed ||
-            (text[at] == kCarriageReturn && at + 1 < text.size() && text[at + 1] == kLineFeed)) {
-            at += text[at] == kLineFeed ? 1 : 2;
-            ++line;
+        if (cursor.AtLineEnd()) {
+            cursor.SkipLineEnd();
             continue;
         }
-        bool recordEnds = false;
-        while (!recordEnds) {
+        CsvRecord record;
+        record.line = cursor.Line();
+        for (;;) {
+            record.places.push_back(cursor.Place());
             std::string field;
-            if (at < text.size() && text[at] == kQuote) {
-                const size_t opened = line;
-                ++at;
+            if (!cursor.AtEnd() && cursor.Peek() == kQuote) {
+                const size_t opened = cursor.Line();
+                cursor.Take();
                 for (;;) {
-                    if (at >= text.size()) {
-                        line = opened;
-                        return fail("a quoted field does not end");
+                    if (cursor.AtEnd()) {
+                        return fail(opened, "a quoted field does not end");
                     }
-                    const char c = text[at++];
+                    if (cursor.AtLineEnd()) {
+                        // Kept as written, whichever line end it is.
+                        field +=
+                            cursor.AtCrlf() ? std::string("\r\n") : std::string(1, cursor.Peek());
+                        cursor.SkipLineEnd();
+                        continue;
+                    }
+                    const char c = cursor.Take();
                     if (c == kQuote) {
-                        if (at < text.size() && text[at] == kQuote) {
+                        if (!cursor.AtEnd() && cursor.Peek() == kQuote) {
                             field += kQuote;
-                            ++at;
+                            cursor.Take();
                             continue;
                         }
                         break;
                     }
                     if (c == '\0') {
-                        return fail("a zero byte");
-                    }
-                    if (c == kLineFeed) {
-                        ++line;
+                        return fail(cursor.Line(), "a zero byte");
                     }
                     field += c;
                 }
             } else {
-                while (at < text.size() && text[at] != kComma && text[at] != kLineFeed &&
-                       !(text[at] == kCarriageReturn && at + 1 < text.size() &&
-                         text[at + 1] == kLineFeed)) {
-                    if (text[at] == kQuote) {
-                        return fail("a quote inside a field that does not start with one");
+                while (!cursor.AtEnd() && cursor.Peek() != kComma && !cursor.AtLineEnd()) {
+                    if (cursor.Peek() == kQuote) {
+                        return fail(cursor.Line(),
+                                    "a quote inside a field that does not start with one");
                     }
-                    if (text[at] == '\0') {
-                        return fail("a zero byte");
+                    if (cursor.Peek() == '\0') {
+                        return fail(cursor.Line(), "a zero byte");
                     }
-                    field += text[at++];
+                    field += cursor.Take();
                 }
             }
             record.fields.push_back(std::move(field));
-            if (at >= text.size()) {
-                recordEnds = true;
-            } else if (text[at] == kComma) {
-                ++at;
-            } else if (text[at] == kLineFeed) {
-                ++at;
-                ++line;
-                recordEnds = true;
-            } else if (text[at] == kCarriageReturn && at + 1 < text.size() &&
-                       text[at + 1] == kLineFeed) {
-                at += 2;
-                ++line;
-                recordEnds = true;
-            } else {
-                return fail("characters after the closing quote of a field");
+            if (cursor.AtEnd()) {
+                break;
             }
+            if (cursor.AtLineEnd()) {
+                cursor.SkipLineEnd();
+                break;
+            }
+            if (cursor.Peek() != kComma) {
+                return fail(cursor.Line(), "characters after the closing quote of a field");
+            }
+            cursor.Take();
         }
         records->push_back(std::move(record));
     }

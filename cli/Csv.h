@@ -5,14 +5,24 @@
 #include <string_view>
 #include <vector>
 
-// Comma-separated values as plan files and reports use them: fields
-// separated by commas, records by CRLF or LF; a field in double quotes may
-// hold commas, line breaks and doubled quotes. The first record is the
-// header.
+// Comma-separated values as plan files and reports use them, and as
+// spreadsheets write them: fields separated by commas, records by CRLF, LF
+// or a lone CR, a UTF-8 byte-order mark at the start ignored; a field in
+// double quotes may hold commas, line breaks and doubled quotes. The first
+// record is the header.
+
+// Where a field starts: its line, and its column counted in characters from 1
+// (a UTF-8 character is one column, as editors count), the opening quote of
+// a quoted field included.
+struct CsvPlace {
+    size_t line = 0;
+    size_t column = 0;
+};
 
 struct CsvRecord {
     size_t line = 0;  // the file line the record starts on, from 1
     std::vector<std::string> fields;
+    std::vector<CsvPlace> places;  // one per field
 };
 
 // Reads every record of `text`. A blank line (no characters at all) is no

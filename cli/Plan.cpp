@@ -1,7 +1,14 @@
 #include "cli/Plan.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <map>
 
 #include "cli/Csv.h"
@@ -11,8 +18,8 @@ const std::vector<std::string> kPlanColumns = {"mac",  "ip",   "mask", "gateway"
 
 namespace {
 
-constexpr uint32_t kLargestPort = 65535;
-constexpr uint32_t kLargestId = 255;
+constexpr char kCommentMark = '#';
+constexpr char kStandardInput[] = "-";
 
 enum Column { kMac, kIp, kMask, kGateway, kPort, kBaud, kId, kColumnCount };
 
@@ -31,14 +38,24 @@ std::string Trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+// Rows a spreadsheet leaves that hold nothing to plan: every cell empty, or
+// a first cell that starts with '#'.
+bool HoldsNothing(const CsvRecord& record) {
+    if (!record.fields.empty() && Trimmed(record.fields.front()).rfind(kCommentMark, 0) == 0) {
+        return true;
+    }
+    return std::all_of(record.fields.begin(), record.fields.end(),
+                       [](const std::string& field) { return Trimmed(field).empty(); });
+}
+
 class PlanReader {
 public:
     PlanReader(const std::string& fileName, std::vector<std::string>* refusals)
         : fileName_(fileName), refusals_(refusals) {}
 
-    void Refuse(size_t line, size_t column, const std::string& what) {
-        refusals_->push_back(fileName_ + ":" + std::to_string(line) + ":" + std::to_string(column) +
-                             ": " + what);
+    void Refuse(const CsvPlace& place, const std::string& what) {
+        refusals_->push_back(fileName_ + ":" + std::to_string(place.line) + ":" +
+                             std::to_string(place.column) + ": " + what);
     }
 
     // Where each plan column stands in the file (0: absent), from the header.
@@ -51,13 +68,13 @@ public:
             }
             const size_t column = static_cast<size_t>(known - kPlanColumns.begin());
             if (positions_[column] != 0) {
-                Refuse(header.line, i + 1, "column " + *known + " appears twice");
+                Refuse(header.places[i], "column " + *known + " appears twice");
                 return false;
             }
             positions_[column] = i + 1;
         }
         if (positions_[kMac] == 0) {
-            Refuse(header.line, 1, "the header names no mac column");
+            Refuse(header.places.front(), "the header names no mac column");
             return false;
         }
         return true;
@@ -66,61 +83,57 @@ public:
     bool ReadRow(const CsvRecord& record, PlanRow* row) {
         row->line = record.line;
         bool good = true;
-        const auto cell = [&](Column column) {
+        const auto present = [&](Column column) {
             const size_t at = positions_[column];
-            return at == 0 || at > record.fields.size() ? std::string()
-                                                        : Trimmed(record.fields[at - 1]);
+            return at != 0 && at <= record.fields.size();
+        };
+        const auto cell = [&](Column column) {
+            return present(column) ? Trimmed(record.fields[positions_[column] - 1]) : std::string();
+        };
+        // A cell that is missing from a short row stands where it would begin.
+        const auto place = [&](Column column) {
+            return present(column) ? record.places[positions_[column] - 1]
+                                   : CsvPlace{record.line, record.places.back().column};
         };
         const auto refuse = [&](Column column, const std::string& value, const std::string& why) {
-            Refuse(record.line, positions_[column],
-                   kPlanColumns[column] + " '" + value + "' is " + why);
+            Refuse(place(column), kPlanColumns[column] + " '" + value + "' is " + why);
             good = false;
         };
-        std::string why;
-
-        const std::string mac = cell(kMac);
-        if (mac.empty()) {
-            Refuse(record.line, positions_[kMac], "the row names no MAC");
-            good = false;
-        } else if (const auto read = ReadMac(mac, &why)) {
-            row->mac = *read;
-        } else {
-            refuse(kMac, mac, why);
-        }
-        const auto address = [&](Column column, std::optional<uint32_t>* target) {
+        // Each cell: empty keeps the device's value, else the reader's value.
+        const auto read = [&](Column column, auto reader, auto* target) {
             const std::string text = cell(column);
+            std::string why;
             if (text.empty()) {
                 return;
             }
-            if (const auto read = ReadAddress(text, &why)) {
-                *target = *read;
+            if (const auto value = reader(text, &why)) {
+                *target = *value;
             } else {
                 refuse(column, text, why);
             }
         };
-        address(kIp, &row->ip);
-        address(kMask, &row->mask);
-        address(kGateway, &row->gateway);
-        if (const std::string text = cell(kPort); !text.empty()) {
-            if (const auto read = ReadNumber(text, 0, kLargestPort, &why)) {
-                row->port = static_cast<uint16_t>(*read);
-            } else {
-                refuse(kPort, text, why);
-            }
+        const std::string mac = cell(kMac);
+        if (mac.empty()) {
+            Refuse(place(kMac), "the row names no MAC");
+            good = false;
         }
-        if (const std::string text = cell(kBaud); !text.empty()) {
-            if (const auto read = ReadBaudRate(text, &why)) {
-                row->baudCode = *read;
-            } else {
-                refuse(kBaud, text, why);
-            }
-        }
-        if (const std::string text = cell(kId); !text.empty()) {
-            if (const auto read = ReadNumber(text, 0, kLargestId, &why)) {
-                row->id = static_cast<uint8_t>(*read);
-            } else {
-                refuse(kId, text, why);
-            }
+        std::optional<Mac> macRead;
+        read(
+            kMac, [](const std::string& t, std::string* w) { return ReadMac(t, w); }, &macRead);
+        row->mac = macRead.value_or(Mac{});
+        const auto address = [](const std::string& t, std::string* w) { return ReadAddress(t, w); };
+        read(kIp, address, &row->ip);
+        read(kMask, address, &row->mask);
+        read(kGateway, address, &row->gateway);
+        read(
+            kPort, [](const std::string& t, std::string* w) { return ReadPort(t, w); }, &row->port);
+        read(
+            kBaud, [](const std::string& t, std::string* w) { return ReadBaudRate(t, w); },
+            &row->baudCode);
+        read(
+            kId, [](const std::string& t, std::string* w) { return ReadId(t, w); }, &row->id);
+        if (good) {
+            places_[row->line] = {place(kMac), place(kIp)};
         }
         return good;
     }
@@ -132,18 +145,17 @@ public:
         for (const PlanRow& row : rows) {
             const auto [mac, newMac] = macs.emplace(row.mac, row.line);
             if (!newMac) {
-                Refuse(row.line, positions_[kMac],
-                       "MAC " + MacText(row.mac) + " is planned on line " +
-                           std::to_string(mac->second) + " already");
+                Refuse(places_[row.line].first, "MAC " + MacText(row.mac) + " is planned on line " +
+                                                    std::to_string(mac->second) + " already");
             }
             if (!row.ip) {
                 continue;
             }
             const auto [ip, newIp] = ips.emplace(*row.ip, row.line);
             if (!newIp) {
-                Refuse(row.line, positions_[kIp],
-                       "IP " + DottedText(*row.ip) + " is the target of line " +
-                           std::to_string(ip->second) + " already");
+                Refuse(places_[row.line].second, "IP " + DottedText(*row.ip) +
+                                                     " is the target of line " +
+                                                     std::to_string(ip->second) + " already");
             }
         }
     }
@@ -152,6 +164,8 @@ private:
     std::string fileName_;
     std::vector<std::string>* refusals_;
     size_t positions_[kColumnCount] = {};
+    // Where each good row's MAC and IP stand, by the row's line.
+    std::map<size_t, std::pair<CsvPlace, CsvPlace>> places_;
 };
 
 }  // namespace
@@ -166,12 +180,22 @@ bool ReadPlan(std::string_view text, const std::string& fileName, std::vector<Pl
         refusals->push_back(fileName + ": " + error);
         return false;
     }
-    PlanReader reader(fileName, refusals);
+    records.erase(std::remove_if(records.begin(), records.end(), HoldsNothing), records.end());
     if (records.empty()) {
-        refusals->push_back(fileName + ": the plan is empty");
+        refusals->push_back(fileName + ": the plan is empty: no header, no rows");
         return false;
     }
+    PlanReader reader(fileName, refusals);
     if (!reader.ReadHeader(records.front())) {
+        return false;
+    }
+    if (records.size() == 1) {
+        refusals->push_back(fileName + ": the plan has a header but no rows");
+        return false;
+    }
+    if (records.size() - 1 > kMostPlanRows) {
+        refusals->push_back(fileName + ": the plan has " + std::to_string(records.size() - 1) +
+                            " rows; no segment needs more than " + std::to_string(kMostPlanRows));
         return false;
     }
     for (size_t i = 1; i < records.size(); ++i) {
@@ -182,4 +206,43 @@ bool ReadPlan(std::string_view text, const std::string& fileName, std::vector<Pl
     }
     reader.RefuseTwice(*rows);
     return refusals->empty();
+}
+
+std::optional<Failure> ReadPlanFile(const std::string& path, std::vector<PlanRow>* rows) {
+    const auto cannot = [&path](const std::string& why) {
+        return Failure{kExitUsage, "cannot read the plan " + path + ": " + why, {}};
+    };
+    const bool standardInput = path == kStandardInput;
+    struct stat status {};
+    if (!standardInput) {
+        if (stat(path.c_str(), &status) != 0) {
+            return cannot(std::strerror(errno));
+        }
+        if (!S_ISREG(status.st_mode)) {
+            return cannot(S_ISDIR(status.st_mode) ? "it is a directory" : "it is no plain file");
+        }
+    }
+    std::ifstream file;
+    if (!standardInput) {
+        file.open(path, std::ios::binary);
+        if (!file) {
+            return cannot(std::strerror(errno));
+        }
+    }
+    std::istream& in = standardInput ? std::cin : file;
+    // One byte more than allowed tells a file that is too large.
+    std::string text(kLargestPlanBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (in.bad()) {
+        return cannot("a read failed");
+    }
+    text.resize(static_cast<size_t>(in.gcount()));
+    if (text.size() > kLargestPlanBytes) {
+        return cannot("it is larger than 1 MiB, more than any plan needs");
+    }
+    std::vector<std::string> refusals;
+    if (!ReadPlan(text, path, rows, &refusals)) {
+        return Failure{kExitUsage, "the plan was refused; nothing was sent", refusals};
+    }
+    return std::nullopt;
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/Cli.h"
 #include "cli/Devices.h"
 #include "cli/Values.h"
 
@@ -25,10 +26,23 @@ struct PlanRow : NetworkSettings {
 // The column names a plan takes, in the order `search --csv` writes them.
 extern const std::vector<std::string> kPlanColumns;
 
-// Reads and checks a whole plan. Every refusal is one message in the GNU
-// form "<file>:<line>:<column>: <what>": a row that is not CSV, a header
-// without a mac column, a malformed MAC or address, a port or ID out of
-// range, a baud rate the devices do not have, a MAC twice, a target IP
-// twice. False when there is any.
+// No real segment needs a larger plan; a bound on what a mistaken file
+// (a log, a disk image) can make the command read.
+constexpr size_t kLargestPlanBytes = 1 << 20;
+constexpr size_t kMostPlanRows = 10000;
+
+// Reads and checks a whole plan, as spreadsheets write it: a byte-order mark,
+// any line ends, blank and all-empty rows and rows whose first cell starts
+// with '#' (comments) are taken. Every refusal is one message in the GNU
+// form "<file>:<line>:<column>: <what>", the column counted in characters: a
+// row that is not CSV, a header without a mac column, a malformed MAC or
+// address, a port or ID out of range, a baud rate the devices do not have,
+// a MAC twice, a target IP twice, no row at all, too many rows. False when
+// there is any.
 bool ReadPlan(std::string_view text, const std::string& fileName, std::vector<PlanRow>* rows,
               std::vector<std::string>* refusals);
+
+// Reads the plan file `path` (a regular file of at most kLargestPlanBytes;
+// "-" is standard input) and checks it. Nothing, or the failure that refuses
+// it, with every refusal among its details.
+std::optional<Failure> ReadPlanFile(const std::string& path, std::vector<PlanRow>* rows);

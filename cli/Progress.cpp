@@ -1,8 +1,8 @@
 #include "cli/Progress.h"
 
-#include <iostream>
-
 #include "cli/Cli.h"
+#include "cli/Reporter.h"
+#include "cli/SetupOutcome.h"
 
 namespace {
 
@@ -21,67 +21,68 @@ std::string FinishedText(const CommissionTask& task, const CommissionResult& res
             return "back with other values than asked";
         case CommissionOutcome::IdNotWritten:
             return "ID not written";
+        case CommissionOutcome::Interrupted:
+            break;
     }
-    return "";
+    return "stopped";
 }
 
 }  // namespace
 
-Progress::Progress(const std::vector<CommissionTask>& tasks, std::vector<std::string> labels)
-    : tasks_(tasks), labels_(std::move(labels)), terminal_(StderrIsTerminal()) {}
-
-Progress::~Progress() {
-    if (terminal_ && drawn_) {
-        std::cerr << "\r\033[K" << std::flush;
-    }
-}
-
-void Progress::Show(const std::string& line) {
-    const std::string counted =
-        "[" + std::to_string(finished_) + "/" + std::to_string(tasks_.size()) + "] " + line;
-    if (terminal_) {
-        std::cerr << "\r\033[K" << counted << std::flush;
-        drawn_ = true;
-    } else {
-        std::cerr << "velquint: " << counted << '\n';
-    }
-}
+Progress::Progress(Reporter& reporter, const std::vector<CommissionTask>& tasks,
+                   std::vector<std::string> labels)
+    : reporter_(reporter), tasks_(tasks), labels_(std::move(labels)) {}
 
 void Progress::OnStep(size_t task, CommissionStep step, const CommissionResult& result) {
+    ReportEvent event;
+    event.subject = labels_[task];
     std::string what;
     switch (step) {
         case CommissionStep::SetupSent:
-            // The first datagram of each device is no news in a log.
-            if (result.setupDatagrams <= 1 && !terminal_) {
-                return;
-            }
+            event.event = result.setupDatagrams <= 1 ? "setup-sent" : "setup-sent-again";
             what = result.setupDatagrams <= 1 ? "setup sent"
                                               : "setup sent again (datagram " +
                                                     std::to_string(result.setupDatagrams) + ")";
+            event.values["datagrams"] = result.setupDatagrams;
             break;
         case CommissionStep::Confirmed:
+            event.event = "setup-confirmed";
             what = "setup confirmed";
             break;
         case CommissionStep::Back:
+            event.event = "back";
             what = result.confirmed ? "back with the asked values"
                                     : "seen with the asked values (no confirmation came)";
             break;
         case CommissionStep::IdFailed:
+            event.event = "id-retry";
             what = "ID not written yet, trying again";
             break;
         case CommissionStep::Finished:
             ++finished_;
+            event.event = RowOutcome{KindOf(result.outcome), ""}.Token();
             what = FinishedText(tasks_[task], result);
+            event.values["elapsedMs"] = result.elapsedMs;
             break;
     }
-    Show(labels_[task] + " " + what);
+    event.text = "[" + std::to_string(finished_) + "/" + std::to_string(tasks_.size()) + "] " +
+                 labels_[task] + " " + what;
+    // A device's first datagram is no news in a log, only on a terminal.
+    event.minor = step == CommissionStep::SetupSent && result.setupDatagrams <= 1;
+    reporter_.Event(event);
 }
 
 void Progress::OnWaiting(size_t devices, int waitedMs) {
-    if (!terminal_ && devices == lastWaiting_) {
-        return;
-    }
+    ReportEvent status;
+    // The seconds count on a terminal; a log hears of a change of the number.
+    status.minor = devices == lastWaiting_;
     lastWaiting_ = devices;
-    Show("waiting for " + std::to_string(devices) + " device" + (devices == 1 ? "" : "s") +
-         " to come back, " + std::to_string(waitedMs / kMillisecondsPerSecond) + " s");
+    status.event = "waiting";
+    status.text = "[" + std::to_string(finished_) + "/" + std::to_string(tasks_.size()) +
+                  "] waiting for " + std::to_string(devices) + " device" +
+                  (devices == 1 ? "" : "s") + " to come back, " +
+                  std::to_string(waitedMs / kMillisecondsPerSecond) + " s";
+    status.values["devices"] = devices;
+    status.values["waitedMs"] = waitedMs;
+    reporter_.Event(status);
 }

@@ -2,7 +2,7 @@
 
 #include <net/if.h>
 
-#include "cli/Cli.h"
+#include "cli/Reporter.h"
 #include "discovery/DiscoverDevices.h"
 
 namespace {
@@ -22,55 +22,46 @@ nlohmann::ordered_json TextOrNull(const std::string& text) {
 
 }  // namespace
 
-unsigned InterfaceOrFail(const std::string& name) {
+std::optional<Failure> FindInterface(const std::string& name, unsigned* index) {
+    *index = 0;
     if (name.empty()) {
-        return 0;
+        return std::nullopt;
     }
-    const unsigned index = if_nametoindex(name.c_str());
-    if (index == 0) {
-        Fail(kExitLocal, "no interface named " + name);
+    *index = if_nametoindex(name.c_str());
+    if (*index == 0) {
+        return Failure{kExitLocal, "no interface named " + name, {}};
     }
-    return index;
+    return std::nullopt;
 }
 
-void OpenPortOrFail(SegmentPort& port) {
+std::optional<Failure> OpenPort(SegmentPort& port) {
     switch (port.Open()) {
         case 0:
-            return;
+            return std::nullopt;
         case kDiscoverBindFailed:
-            Fail(kExitLocal, "port 3195 is in use by another program");
+            return Failure{kExitLocal, "port 3195 is in use by another program", {}};
         default:
-            Fail(kExitLocal, "cannot open a UDP socket for the search");
+            return Failure{kExitLocal, "cannot open a UDP socket for the search", {}};
     }
 }
 
-DeviceSightings SearchOrFail(SegmentPort& port, const RepeatedSearchOptions& options,
-                             const std::string& interfaceName) {
-    DeviceSightings sightings;
-    if (SearchRepeatedly(port, options, &sightings) == kDiscoverSendFailed) {
-        Fail(kExitLocal, interfaceName.empty()
-                             ? "the search request went out of no interface (none is up "
-                               "with an IPv4 broadcast address)"
-                             : "the search request could not go out of " + interfaceName +
-                                   " (down, or without an IPv4 broadcast address)");
+std::optional<Failure> Search(SegmentPort& port, const RepeatedSearchOptions& options,
+                              const std::string& interfaceName, DeviceSightings* sightings) {
+    if (SearchRepeatedly(port, options, sightings) == kDiscoverSendFailed) {
+        return Failure{kExitLocal,
+                       interfaceName.empty()
+                           ? "the search request went out of no interface (none is up with an "
+                             "IPv4 broadcast address)"
+                           : "the search request could not go out of " + interfaceName +
+                                 " (down, or without an IPv4 broadcast address)",
+                       {}};
     }
-    if (sightings.Overflowed() > 0) {
+    if (sightings->Overflowed() > 0) {
         Warn("more than " + std::to_string(DeviceSightings::kMostSightings) +
-             " devices answered; " + std::to_string(sightings.Overflowed()) +
+             " devices answered; " + std::to_string(sightings->Overflowed()) +
              " answers of further devices were left out");
     }
-    return sightings;
-}
-
-std::vector<FoundDevice> SearchOrFail(const SearchSettings& settings) {
-    RepeatedSearchOptions options;
-    options.interfaceIndex = InterfaceOrFail(settings.interfaceName);
-    options.passes = settings.passes;
-    options.firstWaitMs = settings.firstWaitSeconds * kMillisecondsPerSecond;
-    options.timeLimitMs = kSearchTimeLimitMs;
-    SegmentPort port;
-    OpenPortOrFail(port);
-    return ListDevices(SearchOrFail(port, options, settings.interfaceName), settings.sortByIp);
+    return std::nullopt;
 }
 
 nlohmann::ordered_json DeviceJson(const FoundDevice& device) {

@@ -1,14 +1,15 @@
 // velquint setup: gives one device new settings; what is not named keeps the
 // value the device reports.
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
-#include <iostream>
+#include <ostream>
 
-#include "cli/Cli.h"
 #include "cli/Commands.h"
+#include "cli/HelpText.h"
+#include "cli/Reporter.h"
 #include "cli/Search.h"
 #include "cli/SetupOutcome.h"
+#include "cli/ValueChecks.h"
 #include "cli/Values.h"
 #include "commission/Commission.h"
 
@@ -16,6 +17,44 @@ namespace {
 
 constexpr int kDefaultFindTimeoutSeconds = 5;
 constexpr int kLongestTimeoutSeconds = 600;
+
+// What one setup did, and with --verify what the device reports now.
+class SetupReport : public Shown {
+public:
+    SetupReport(Mac mac, RowOutcome outcome, const CommissionResult& result, bool verify,
+                std::vector<FieldComparison> fields)
+        : mac_(mac),
+          outcome_(std::move(outcome)),
+          confirmed_(result.confirmed),
+          datagrams_(result.setupDatagrams),
+          verify_(verify),
+          fields_(std::move(fields)) {}
+
+    void Table(std::ostream& out) const override {
+        if (verify_) {
+            PrintComparison(out, fields_);
+        }
+    }
+
+    nlohmann::ordered_json Json() const override {
+        nlohmann::ordered_json report = {{"mac", MacText(mac_)},    {"outcome", outcome_.Token()},
+                                         {"text", outcome_.Text()}, {"detail", outcome_.detail},
+                                         {"confirmed", confirmed_}, {"datagrams", datagrams_}};
+        if (verify_) {
+            report["verified"] = outcome_.kind == RowOutcome::Verified;
+            report["fields"] = ComparisonJson(fields_);
+        }
+        return report;
+    }
+
+private:
+    Mac mac_;
+    RowOutcome outcome_;
+    bool confirmed_;
+    int datagrams_;
+    bool verify_;
+    std::vector<FieldComparison> fields_;
+};
 
 struct SetupCommand {
     std::string mac;
@@ -26,45 +65,51 @@ struct SetupCommand {
     std::string baud;
     bool direct = false;
     bool verify = false;
-    bool json = false;
     std::string interfaceName;
     int findTimeoutSeconds = kDefaultFindTimeoutSeconds;
     int settleTimeoutSeconds = kDefaultSettleTimeoutMs / kMillisecondsPerSecond;
 
-    int Run() const {
-        std::string why;
-        const std::optional<Mac> target = ReadMac(mac, &why);
-        if (!target) {
-            Fail(kExitUsage, "'" + mac + "' is " + why);
-        }
+    CommandResult Run() const {
+        // The validators read every value already.
+        const Mac target = *ReadMac(mac);
         const SettingsWanted wanted = Wanted();
 
-        SegmentPort port;
-        OpenPortOrFail(port);
         RepeatedSearchOptions search;
-        search.interfaceIndex = InterfaceOrFail(interfaceName);
+        FailOn(FindInterface(interfaceName, &search.interfaceIndex));
         search.timeLimitMs = findTimeoutSeconds * kMillisecondsPerSecond;
-        search.complete = [&target](const DeviceSightings& heard) { return heard.Heard(*target); };
-        const DeviceSightings found = SearchOrFail(port, search, interfaceName);
-        const std::vector<const DeviceSighting*> heard = found.Of(*target);
+        search.stop = Interrupted;
+        search.complete = [&target](const DeviceSightings& heard) { return heard.Heard(target); };
+        SegmentPort port;
+        FailOn(OpenPort(port));
+        DeviceSightings found;
+        FailOn(Search(port, search, interfaceName, &found));
+        if (Interrupted()) {
+            Fail(kExitInterrupted, "stopped during the search; nothing was sent but the search");
+        }
+        const std::vector<const DeviceSighting*> heard = found.Of(target);
         if (heard.empty()) {
-            Fail(kExitNotFound, "no device with MAC " + MacText(*target) + " answered the search");
+            Fail(kExitNotFound, "no device with MAC " + MacText(target) + " answered the search");
         }
         if (heard.size() > 1) {
-            Fail(kExitUsage,
-                 std::to_string(heard.size()) + " devices with different settings answer as MAC " +
-                     MacText(*target) + ": a setup by that MAC would reach all of them");
+            Fail(kExitUsage, std::to_string(heard.size()) +
+                                 " devices with different settings answer as MAC " +
+                                 MacText(target) + ": a setup by that MAC would reach all of them");
         }
         const FoundDevice device =
             ReadFoundDevice(heard.front()->record, heard.front()->interfaces);
-        const TargetSettings settings = MergeSettings(device, wanted);
+        TargetSettings settings;
+        std::string missing;
+        if (!MergeSettings(device, wanted, &settings, &missing)) {
+            Fail(kExitUsage, "device " + MacText(target) + " reports no " + missing +
+                                 ": name the value to set");
+        }
 
         CommissionTask task;
-        task.target = SetupValuesFor(*target, settings);
+        task.target = SetupValuesFor(target, settings);
         task.interfaces = device.interfaceIndexes;
         if (direct) {
             if (!device.ip || *device.ip == 0 || *device.ip == kAllOnesAddress) {
-                Fail(kExitUsage, "device " + MacText(*target) +
+                Fail(kExitUsage, "device " + MacText(target) +
                                      " reports no address to send to; leave out --direct");
             }
             task.directTo = *device.ip;
@@ -73,94 +118,74 @@ struct SetupCommand {
         options.awaitReturn = verify;
         options.settleTimeoutMs = settleTimeoutSeconds * kMillisecondsPerSecond;
         options.searchInterface = search.interfaceIndex;
+        options.stop = Interrupted;
         std::vector<CommissionResult> results;
         Commission(port, {task}, options, nullptr, &results);
-        const CommissionResult& result = results.front();
-        const std::optional<FoundDevice> now =
-            result.lastRecord.empty()
-                ? std::nullopt
-                : std::optional<FoundDevice>(ReadFoundDevice(result.lastRecord));
-        const RowOutcome outcome =
-            DescribeResult(result, std::nullopt, true, settleTimeoutSeconds, settings, now);
-        if (result.setupDatagrams == 0) {
+        const CommissionResult& done = results.front();
+        if (done.setupDatagrams == 0) {
             Fail(kExitLocal, "the setup datagram went out of no interface");
         }
-        const std::vector<FieldComparison> fields =
-            CompareSettings(settings, now ? &*now : nullptr);
-        if (json) {
-            nlohmann::ordered_json report = {
-                {"mac", MacText(*target)},       {"outcome", outcome.Token()},
-                {"text", outcome.Text()},        {"detail", outcome.detail},
-                {"confirmed", result.confirmed}, {"datagrams", result.setupDatagrams}};
-            if (verify) {
-                report["verified"] = outcome.kind == RowOutcome::Verified;
-                report["fields"] = ComparisonJson(fields);
-            }
-            std::cout << report.dump(2) << '\n';
-        } else if (verify) {
-            PrintComparison(std::cout, fields);
+        const std::optional<FoundDevice> now =
+            done.lastRecord.empty() ? std::nullopt
+                                    : std::optional<FoundDevice>(ReadFoundDevice(done.lastRecord));
+        const RowOutcome outcome =
+            DescribeResult(done, std::nullopt, true, settleTimeoutSeconds, settings, now);
+
+        CommandResult result;
+        result.shown = std::make_shared<SetupReport>(
+            target, outcome, done, verify, CompareSettings(settings, now ? &*now : nullptr));
+        result.closing = Closing(target, outcome, done.confirmed);
+        if (!outcome.Good()) {
+            result.status =
+                outcome.kind == RowOutcome::Interrupted ? kExitInterrupted : kExitDeviceFailed;
+            result.closingIsWarning = true;
         }
-        const std::string who = "device " + MacText(*target);
+        return result;
+    }
+
+    // The sentence that ends the command, for people.
+    std::string Closing(const Mac& target, const RowOutcome& outcome, bool confirmed) const {
+        const std::string device = "device " + MacText(target);
         switch (outcome.kind) {
             case RowOutcome::Verified:
                 if (!verify) {
-                    break;
+                    return "setup of " + MacText(target) +
+                           " applied: seen with the asked values (no confirmation came)";
                 }
-                Say("setup of " + MacText(*target) +
-                    (result.confirmed ? " confirmed and verified"
-                                      : " verified: seen with the asked values (no confirmation "
-                                        "came)"));
-                return kExitOk;
+                return "setup of " + MacText(target) +
+                       (confirmed ? " confirmed and verified"
+                                  : " verified: seen with the asked values (no confirmation "
+                                    "came)");
             case RowOutcome::Confirmed:
-                break;
+                return "setup of " + MacText(target) + " confirmed";
             case RowOutcome::NotBack:
-                Fail(kExitDeviceFailed, who + " confirmed, but did not answer the searches " +
-                                            "within " + std::to_string(settleTimeoutSeconds) +
-                                            " s");
+                return device + " confirmed, but did not answer the searches within " +
+                       std::to_string(settleTimeoutSeconds) + " s";
             case RowOutcome::OtherValues:
-                Fail(kExitDeviceFailed, who + " confirmed, but reports other values than asked");
+                return device + " confirmed, but reports other values than asked";
+            case RowOutcome::Interrupted:
+                return "setup of " + MacText(target) + " stopped by Ctrl-C";
             default:
-                Fail(kExitDeviceFailed,
-                     who + " did not confirm the setup (" + outcome.detail + ")");
+                return device + " did not confirm the setup (" + outcome.detail + ")";
         }
-        if (!json) {
-            std::cout << "Setup of " << MacText(*target)
-                      << (result.confirmed ? " confirmed"
-                                           : " applied: seen with the asked values (no "
-                                             "confirmation came)")
-                      << '\n';
-        }
-        return kExitOk;
     }
 
+    // The options as values; the validators have read each already.
     SettingsWanted Wanted() const {
         SettingsWanted wanted;
-        std::string why;
-        const auto address = [&why](const std::string& name, const std::string& text,
-                                    std::optional<uint32_t>* value) {
-            if (text.empty()) {
-                return;
-            }
-            *value = ReadAddress(text, &why);
-            if (!*value) {
-                Fail(kExitUsage, name + " '" + text + "' is " + why);
+        const auto address = [](const std::string& text, std::optional<uint32_t>* value) {
+            if (!text.empty()) {
+                *value = ReadAddress(text);
             }
         };
-        address("--ip", ip, &wanted.ip);
-        address("--mask", mask, &wanted.mask);
-        address("--gateway", gateway, &wanted.gateway);
+        address(ip, &wanted.ip);
+        address(mask, &wanted.mask);
+        address(gateway, &wanted.gateway);
         if (!port.empty()) {
-            const auto read = ReadNumber(port, 0, 65535, &why);
-            if (!read) {
-                Fail(kExitUsage, "--port '" + port + "' is " + why);
-            }
-            wanted.port = static_cast<uint16_t>(*read);
+            wanted.port = ReadPort(port);
         }
         if (!baud.empty()) {
-            wanted.baudCode = ReadBaudRate(baud, &why);
-            if (!wanted.baudCode) {
-                Fail(kExitUsage, "--baud '" + baud + "' is " + why);
-            }
+            wanted.baudCode = ReadBaudRate(baud);
         }
         if (!wanted.ip && !wanted.mask && !wanted.gateway && !wanted.port && !wanted.baudCode) {
             Fail(kExitUsage,
@@ -173,46 +198,68 @@ struct SetupCommand {
 
 }  // namespace
 
-CommandRun AddSetupCommand(CLI::App& app) {
+std::string SetupFooter() {
+    const auto ms = [](int milliseconds) { return Duration(milliseconds); };
+    return Wrapped(
+        "Searches (a request every " + ms(kSearchMorePassIntervalMs) +
+        " after the first three) until the device answers, for its present values. A "
+        "broadcast goes out of the interface the device answered on and reaches it whatever "
+        "its present address; --direct sends to that address instead. A setup that is not "
+        "confirmed goes again " +
+        ms(kSetupResendAfterMs[0]) + ", " + ms(kSetupResendAfterMs[1]) + " and " +
+        ms(kSetupResendAfterMs[2]) +
+        " after the first datagram, and whenever the device answers a search with its old "
+        "values; a device seen with the asked values counts as set up even when no "
+        "confirmation came. With --verify the device is searched for (every " +
+        ms(kReturnSearchSlowMs) + ", every " + ms(kReturnSearchFastMs) +
+        " while it is coming back) until it answers with every asked value: many devices "
+        "restart for seconds after a setup.");
+}
+
+CommandRun AddSetupCommand(CLI::App& setup) {
     auto command = std::make_shared<SetupCommand>();
-    CLI::App* setup = app.add_subcommand(
-        "setup", "Give one device new network settings; what is not named stays as it is");
-    setup->add_option("MAC", command->mac, "The device, as search lists it (00.1A.2B.3C.4D.5E)")
+    setup.add_option("MAC", command->mac, "The device, as search lists it (00.1A.2B.3C.4D.5E)")
+        ->type_name("MAC")
+        ->check(MacCheck())
         ->required();
-    setup->add_option("--ip", command->ip, "New IP address");
-    setup->add_option("--mask", command->mask, "New subnet mask");
-    setup->add_option("--gateway", command->gateway, "New gateway");
-    setup->add_option("-p,--port", command->port, "New TCP service port");
-    setup->add_option("-b,--baud", command->baud, "New baud rate (300 to 115200)");
-    setup->add_flag("-d,--direct", command->direct,
-                    "Send to the device's present address instead of broadcasting");
-    setup->add_flag("-v,--verify", command->verify,
-                    "Search again afterwards and compare what the device reports with what was "
-                    "asked");
-    setup->add_flag("-j,--json", command->json, "Write the outcome as JSON");
+    setup.add_option("--ip", command->ip, "New IP address")
+        ->type_name("ADDRESS")
+        ->check(AddressCheck());
+    setup.add_option("--mask", command->mask, "New subnet mask")
+        ->type_name("ADDRESS")
+        ->check(AddressCheck());
+    setup.add_option("--gateway", command->gateway, "New gateway")
+        ->type_name("ADDRESS")
+        ->check(AddressCheck());
+    setup.add_option("-p,--port", command->port, "New TCP service port, 1 to 65535")
+        ->type_name("PORT")
+        ->check(PortCheck());
+    setup.add_option("-b,--baud", command->baud, "New baud rate, 300 to 115200")
+        ->type_name("BAUD")
+        ->check(BaudRateCheck());
+    setup.add_flag("-d,--direct", command->direct,
+                   "Send to the device's present address instead of broadcasting");
+    setup.add_flag("-v,--verify", command->verify,
+                   "Wait until the device answers a search with every asked value");
     setup
-        ->add_option("-f,--find-timeout", command->findTimeoutSeconds,
-                     "Seconds to search for the device before giving up")
-        ->check(CLI::Range(1, kLongestTimeoutSeconds))
+        .add_option("-f,--find-timeout", command->findTimeoutSeconds,
+                    "Seconds to search for the device before giving up, 1 to " +
+                        std::to_string(kLongestTimeoutSeconds))
+        ->type_name("SECONDS")
+        ->check(NumberCheck(1, kLongestTimeoutSeconds))
         ->default_str(std::to_string(kDefaultFindTimeoutSeconds));
     setup
-        ->add_option("-t,--settle-timeout", command->settleTimeoutSeconds,
-                     "Seconds the device has, from the first setup datagram, to confirm (with "
-                     "--verify: to come back with the asked values)")
-        ->check(CLI::Range(1, kLongestTimeoutSeconds))
+        .add_option("-t,--settle-timeout", command->settleTimeoutSeconds,
+                    "Seconds the device has, from the first setup datagram, to confirm (with "
+                    "--verify: to come back with the asked values), 1 to " +
+                        std::to_string(kLongestTimeoutSeconds))
+        ->type_name("SECONDS")
+        ->check(NumberCheck(1, kLongestTimeoutSeconds))
         ->default_str(std::to_string(kDefaultSettleTimeoutMs / kMillisecondsPerSecond));
-    setup->add_option("-i,--interface", command->interfaceName,
-                      "Search out of this network interface only, and take only the answers that "
-                      "come in on it");
-    setup->footer(
-        "Searches (a request every 0.5 s after the first three) until the device\n"
-        "answers, for its present values. A broadcast goes out of the interface the\n"
-        "device answered on and reaches it whatever its present address; --direct sends\n"
-        "to that address instead. A setup that is not confirmed goes again 0.5, 1 and 2\n"
-        "s after the first datagram, and whenever the device answers a search with its\n"
-        "old values; a device seen with the asked values counts as set up even when no\n"
-        "confirmation came. With --verify the device is searched for (once a second,\n"
-        "every 250 ms while it is coming back) until it answers with every asked value:\n"
-        "many devices restart for seconds after a setup.");
+    setup
+        .add_option("-i,--interface", command->interfaceName,
+                    "Search out of this network interface only, and take only the answers that "
+                    "come in on it")
+        ->type_name("NAME");
     return [command] { return command->Run(); };
 }

@@ -51,16 +51,6 @@ bool MergeSettings(const FoundDevice& device, const SettingsWanted& wanted, Targ
     return true;
 }
 
-TargetSettings MergeSettings(const FoundDevice& device, const SettingsWanted& wanted) {
-    TargetSettings target;
-    std::string missing;
-    if (!MergeSettings(device, wanted, &target, &missing)) {
-        Fail(kExitUsage, "device " + MacText(device.mac) + " reports no " + missing +
-                             ": name the value to set");
-    }
-    return target;
-}
-
 bool AlreadySet(const FoundDevice& device, const TargetSettings& target) {
     return device.ip == target.ip && device.mask == target.mask &&
            device.gateway == target.gateway && device.port == target.port &&
@@ -84,22 +74,30 @@ std::string BaudText(uint8_t code) {
 }
 
 std::vector<FieldComparison> CompareSettings(const TargetSettings& target, const FoundDevice* now) {
-    const auto address = [](const std::optional<uint32_t>& value) {
-        return value ? DottedText(*value) : std::string("-");
-    };
+    using Json = nlohmann::ordered_json;
     const FoundDevice none;
     const FoundDevice& reported = now != nullptr ? *now : none;
-    std::vector<FieldComparison> fields = {
-        {"ip", DottedText(target.ip), address(reported.ip), reported.ip == target.ip},
-        {"mask", DottedText(target.mask), address(reported.mask), reported.mask == target.mask},
-        {"gateway", DottedText(target.gateway), address(reported.gateway),
-         reported.gateway == target.gateway},
-        {"port", std::to_string(target.port), reported.port ? std::to_string(*reported.port) : "-",
-         reported.port == target.port},
-        {"baud", BaudText(target.baudCode), reported.baudCode ? BaudText(*reported.baudCode) : "-",
-         reported.baudCode == target.baudCode},
+    const auto address = [](const char* name, uint32_t asked,
+                            const std::optional<uint32_t>& value) {
+        return FieldComparison{
+            name,           DottedText(asked), value ? DottedText(*value) : "-",
+            value == asked, DottedText(asked), value ? Json(DottedText(*value)) : Json(nullptr)};
     };
-    return fields;
+    const auto rate = [](uint8_t code) {
+        uint32_t rate = 0;
+        return BaudRateForCode(code, &rate) ? Json(rate) : Json(nullptr);
+    };
+    return {
+        address("ip", target.ip, reported.ip),
+        address("mask", target.mask, reported.mask),
+        address("gateway", target.gateway, reported.gateway),
+        {"port", std::to_string(target.port), reported.port ? std::to_string(*reported.port) : "-",
+         reported.port == target.port, Json(target.port),
+         reported.port ? Json(*reported.port) : Json(nullptr)},
+        {"baud", BaudText(target.baudCode), reported.baudCode ? BaudText(*reported.baudCode) : "-",
+         reported.baudCode == target.baudCode, rate(target.baudCode),
+         reported.baudCode ? rate(*reported.baudCode) : Json(nullptr)},
+    };
 }
 
 bool AllMatch(const std::vector<FieldComparison>& fields) {
@@ -115,8 +113,8 @@ nlohmann::ordered_json ComparisonJson(const std::vector<FieldComparison>& fields
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const FieldComparison& field : fields) {
         list.push_back({{"field", field.field},
-                        {"asked", field.asked},
-                        {"now", field.now},
+                        {"asked", field.askedValue},
+                        {"now", field.nowValue},
                         {"matches", field.matches}});
     }
     return list;
@@ -132,8 +130,8 @@ void PrintComparison(std::ostream& out, const std::vector<FieldComparison>& fiel
 
 const char* RowOutcome::Token() const {
     static const char* const kTokens[] = {
-        "verified", "already-set",  "confirmed",      "not-confirmed",
-        "not-back", "other-values", "id-not-written", "not-found",
+        "verified",     "already-set",    "confirmed", "not-confirmed", "not-back",
+        "other-values", "id-not-written", "not-found", "interrupted",
     };
     return kTokens[kind];
 }
@@ -148,8 +146,29 @@ const char* RowOutcome::Text() const {
         "confirmed but reports other values",
         "ID not written",
         "not found",
+        "stopped",
     };
     return kTexts[kind];
+}
+
+RowOutcome::Kind KindOf(CommissionOutcome outcome) {
+    switch (outcome) {
+        case CommissionOutcome::Verified:
+            return RowOutcome::Verified;
+        case CommissionOutcome::Confirmed:
+            return RowOutcome::Confirmed;
+        case CommissionOutcome::NotConfirmed:
+            return RowOutcome::NotConfirmed;
+        case CommissionOutcome::NotBack:
+            return RowOutcome::NotBack;
+        case CommissionOutcome::OtherValues:
+            return RowOutcome::OtherValues;
+        case CommissionOutcome::IdNotWritten:
+            return RowOutcome::IdNotWritten;
+        case CommissionOutcome::Interrupted:
+            break;
+    }
+    return RowOutcome::Interrupted;
 }
 
 RowOutcome DescribeResult(const CommissionResult& result, const std::optional<uint8_t>& id,
@@ -182,6 +201,8 @@ RowOutcome DescribeResult(const CommissionResult& result, const std::optional<ui
             }
             return {RowOutcome::OtherValues, detail};
         }
+        case CommissionOutcome::Interrupted:
+            return {RowOutcome::Interrupted, "stopped by Ctrl-C before the row ended"};
         case CommissionOutcome::IdNotWritten:
             break;
     }

@@ -34,9 +34,6 @@ struct TargetSettings {
 bool MergeSettings(const FoundDevice& device, const SettingsWanted& wanted, TargetSettings* target,
                    std::string* missing);
 
-// As MergeSettings, ending the command when a value is missing.
-TargetSettings MergeSettings(const FoundDevice& device, const SettingsWanted& wanted);
-
 // True when the device reports every target value already.
 bool AlreadySet(const FoundDevice& device, const TargetSettings& target);
 
@@ -48,6 +45,10 @@ struct FieldComparison {
     std::string asked;
     std::string now;  // "-" when the device did not answer or lacks the field
     bool matches = false;
+    // The same for programs: an address as its dotted text, a port or baud
+    // rate as a number, null for what is not known.
+    nlohmann::ordered_json askedValue;
+    nlohmann::ordered_json nowValue;
 };
 
 // Each field: what was asked, what `now` reports (null: no answer).
@@ -72,6 +73,7 @@ struct RowOutcome {
         OtherValues,   // confirmed, but seen with other values
         IdNotWritten,  // back with the asked values; the ID failed or read back otherwise
         NotFound,      // did not answer the search
+        Interrupted,   // the run was stopped (Ctrl-C) before the row ended
     };
     Kind kind = NotConfirmed;
     std::string detail;
@@ -80,6 +82,9 @@ struct RowOutcome {
     const char* Text() const;
     bool Good() const { return kind == Verified || kind == AlreadySet || kind == Confirmed; }
 };
+
+// The kind of outcome a commissioning task's outcome is.
+RowOutcome::Kind KindOf(CommissionOutcome outcome);
 
 // The outcome of a commissioning task for a device that was to have
 // `target` (and ID `id`); `now` is what it reported last.

@@ -6,24 +6,42 @@
 
 #include "channel/COM_Class.h"
 #include "channel/ChannelResult.h"
-#include "cli/Cli.h"
+#include "cli/ValueChecks.h"
 #include "cli/Values.h"
+#include "common/BaudRate.h"
 
 namespace {
 constexpr char kDeviceFolder[] = "/dev/";
-constexpr uint32_t kLargestPort = 65535;
 }  // namespace
 
 void TransportChoice::AddOptions(CLI::App& command) {
-    auto* host = command.add_option("-H,--host", this->host, "TCP: the device's IPv4 address");
+    auto* host = command.add_option("-H,--host", this->host, "TCP: the device's IPv4 address")
+                     ->type_name("ADDRESS")
+                     ->check(AddressCheck());
     auto* port = command.add_option("-p,--port", this->port, "TCP: the device's service port")
-                     ->check(CLI::Range(uint32_t{1}, kLargestPort));
-    auto* serial = command.add_option("--serial", this->serial,
-                                      "Serial: the port (ttyUSB0, /dev/ttyS0, COM1 for ttyS0)");
-    auto* baud =
-        command.add_option("--baud", this->baud, "Serial: the line speed")->default_str("19200");
-    auto* hid = command.add_option("--hid", this->hid,
-                                   "USB HID: the device's vendor and product, VVVV:PPPP in hex");
+                     ->type_name("PORT")
+                     ->check(PortCheck());
+    auto* serial = command
+                       .add_option("--serial", this->serial,
+                                   "Serial: the port (ttyUSB0, /dev/ttyS0, COM1 for ttyS0)")
+                       ->type_name("DEVICE");
+    auto* baud = command
+                     .add_option("--baud", this->baud,
+                                 "Serial: the line speed, a rate the devices have (300 to 115200)")
+                     ->type_name("BAUD")
+                     ->check(BaudRateCheck())
+                     ->default_str("19200");
+    auto* hid =
+        command
+            .add_option("--hid", this->hid,
+                        "USB HID: the device's vendor and product, VVVV:PPPP in hex")
+            ->type_name("VVVV:PPPP")
+            ->check(CLI::Validator(
+                [](std::string& text) -> std::string {
+                    std::string why;
+                    return ReadHidIds(text, &why) ? std::string() : "'" + text + "' is " + why;
+                },
+                "", "HID"));
     host->needs(port);
     port->needs(host);
     baud->needs(serial);
@@ -36,16 +54,12 @@ void TransportChoice::AddOptions(CLI::App& command) {
     });
 }
 
-void TransportChoice::Configure(COM_Class& channel) const {
-    std::string why;
+std::optional<Failure> TransportChoice::Configure(COM_Class& channel) const {
     if (!host.empty()) {
-        if (!ReadAddress(host, &why)) {
-            Fail(kExitUsage, "host '" + host + "' is " + why);
-        }
         channel.Kind = TransportKind::Tcp;
-        CopyAddressText(channel.HostAddress, host);
-        channel.HostPort = static_cast<uint16_t>(port);
-        return;
+        CopyAddressText(channel.HostAddress, DottedText(*ReadAddress(host)));
+        channel.HostPort = *ReadPort(port);
+        return std::nullopt;
     }
     if (!serial.empty()) {
         // The channel names a port the way other systems do; /dev/ is its
@@ -55,28 +69,30 @@ void TransportChoice::Configure(COM_Class& channel) const {
             name = name.substr(std::strlen(kDeviceFolder));
         }
         if (name.empty() || name.size() >= sizeof channel.PortName) {
-            Fail(kExitUsage, "serial port '" + serial + "' has too long a name (" +
-                                 std::to_string(sizeof channel.PortName - 1) +
-                                 " characters at most, /dev/ not counted)");
+            return Failure{kExitUsage,
+                           "serial port '" + serial + "' has too long a name (" +
+                               std::to_string(sizeof channel.PortName - 1) +
+                               " characters at most, /dev/ not counted)",
+                           {}};
         }
         channel.Kind = TransportKind::Serial;
         std::memset(channel.PortName, 0, sizeof channel.PortName);
         std::memcpy(channel.PortName, name.data(), name.size());
-        channel.BaudRate = baud;
-        return;
+        uint32_t rate = 0;
+        BaudRateForCode(*ReadBaudRate(baud), &rate);
+        channel.BaudRate = rate;
+        return std::nullopt;
     }
-    const auto ids = ReadHidIds(hid, &why);
-    if (!ids) {
-        Fail(kExitUsage, "'" + hid + "' is " + why);
-    }
+    const auto ids = ReadHidIds(hid);
     channel.Kind = TransportKind::Hid;
     channel.VendorId = ids->first;
     channel.ProductId = ids->second;
+    return std::nullopt;
 }
 
 std::string TransportChoice::Describe() const {
     if (!host.empty()) {
-        return host + ":" + std::to_string(port);
+        return host + ":" + port;
     }
     if (!serial.empty()) {
         return "serial port " + serial;
@@ -84,19 +100,22 @@ std::string TransportChoice::Describe() const {
     return "HID device " + hid;
 }
 
-void FailOpen(const COM_Class& channel, const TransportChoice& choice, int code) {
+Failure OpenFailure(const COM_Class& channel, const TransportChoice& choice, int code) {
     const std::string why = ChannelResultText(code, channel.Kind);
     switch (channel.Kind) {
         case TransportKind::Tcp:
-            // No connection is the device's failing, not this machine's.
-            Fail(code == kTcpNoSocket || code == kTcpNonBlocking ? kExitLocal : kExitDeviceFailed,
-                 "cannot connect to " + choice.Describe() + ": " + why);
+            return {
+                code == kTcpNoSocket || code == kTcpNonBlocking ? kExitLocal : kExitDeviceFailed,
+                "cannot connect to " + choice.Describe() + ": " + why,
+                {}};
         case TransportKind::Serial:
-            Fail(kExitLocal, "cannot open " + choice.Describe() + ": " + why +
-                                 (code == kSerialOpenFailed
-                                      ? "; serial ports open only for users in the dialout group"
-                                      : ""));
+            return {kExitLocal,
+                    "cannot open " + choice.Describe() + ": " + why +
+                        (code == kSerialOpenFailed
+                             ? "; serial ports open only for users in the dialout group"
+                             : ""),
+                    {}};
         default:
-            Fail(kExitNotFound, "cannot open " + choice.Describe() + ": " + why);
+            return {kExitNotFound, "cannot open " + choice.Describe() + ": " + why, {}};
     }
 }

@@ -11,6 +11,10 @@
 namespace {
 
 constexpr uint32_t kDecimalBase = 10;
+constexpr int kIpv4Parts = 4;
+constexpr size_t kLongestIpv4Part = 4;  // one digit more than 255 has, to see 0255
+// 4294967295 has ten digits.
+constexpr size_t kLongestNumber = 10;
 constexpr int kHexBase = 16;
 constexpr size_t kMacTextLength = 17;
 constexpr size_t kMacGroupWidth = 3;
@@ -49,10 +53,36 @@ std::optional<Mac> ReadMac(const std::string& text, std::string* why) {
 }
 
 std::optional<uint32_t> ReadAddress(const std::string& text, std::string* why) {
-    char field[kAddressTextFieldSize];
+    const std::string expected = "not a dotted IPv4 address (four numbers 0-255)";
     uint32_t address = 0;
-    if (!CopyAddressText(field, text) || !ConvertAddressText(field, address)) {
-        return Refuse<uint32_t>(why, "not an IPv4 address");
+    size_t at = 0;
+    for (int part = 0; part < kIpv4Parts; ++part) {
+        if (part > 0) {
+            if (at >= text.size() || text[at] != '.') {
+                return Refuse<uint32_t>(why, expected);
+            }
+            ++at;
+        }
+        const size_t start = at;
+        uint32_t number = 0;
+        while (at < text.size() && at - start < kLongestIpv4Part &&
+               std::isdigit(static_cast<unsigned char>(text[at]))) {
+            number = number * kDecimalBase + static_cast<uint32_t>(text[at++] - '0');
+        }
+        if (at == start || number > kLargestByte) {
+            return Refuse<uint32_t>(why, expected);
+        }
+        // Others read 010 as octal 8: refused rather than read either way.
+        if (text[start] == '0' && at - start > 1) {
+            return Refuse<uint32_t>(why, "not a dotted IPv4 address (a number starts with 0)");
+        }
+        address = (address << kByteBits) | number;
+    }
+    if (at != text.size()) {
+        return Refuse<uint32_t>(why, expected);
+    }
+    if (address == kAllOnesAddress) {
+        return Refuse<uint32_t>(why, "the broadcast address, no device's");
     }
     return address;
 }
@@ -61,7 +91,7 @@ std::optional<uint32_t> ReadNumber(const std::string& text, uint32_t lowest, uin
                                    std::string* why) {
     const std::string expected =
         "not a number from " + std::to_string(lowest) + " to " + std::to_string(highest);
-    if (text.empty() || text.size() > 10) {
+    if (text.empty() || text.size() > kLongestNumber) {
         return Refuse<uint32_t>(why, expected);
     }
     uint64_t value = 0;
@@ -75,6 +105,22 @@ std::optional<uint32_t> ReadNumber(const std::string& text, uint32_t lowest, uin
         return Refuse<uint32_t>(why, expected);
     }
     return static_cast<uint32_t>(value);
+}
+
+std::optional<uint16_t> ReadPort(const std::string& text, std::string* why) {
+    const std::optional<uint32_t> port = ReadNumber(text, kLowestPort, kLargestPort);
+    if (!port) {
+        return Refuse<uint16_t>(why, "not a port number (1 to 65535)");
+    }
+    return static_cast<uint16_t>(*port);
+}
+
+std::optional<uint8_t> ReadId(const std::string& text, std::string* why) {
+    const std::optional<uint32_t> id = ReadNumber(text, 0, kLargestId);
+    if (!id) {
+        return Refuse<uint8_t>(why, "not an ID (a number from 0 to 255)");
+    }
+    return static_cast<uint8_t>(*id);
 }
 
 std::optional<uint8_t> ReadBaudRate(const std::string& text, std::string* why) {

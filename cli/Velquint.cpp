@@ -2,18 +2,51 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "cli/Cli.h"
 #include "cli/Commands.h"
+#include "cli/HelpText.h"
+#include "cli/Reporter.h"
 
 namespace {
 
 constexpr char kVersion[] = "velquint " VELQUINT_VERSION;
 
+std::string StreamsText() {
+    return Wrapped(
+        "Data for other programs (--json, --csv) go to stdout; messages go to stderr. "
+        "`velquint COMMAND --help` describes each command.");
+}
+
+int OutputFailed() {
+    std::cerr << "velquint: cannot write the output: " << std::strerror(errno) << '\n';
+    return kExitLocal;
+}
+
 }  // namespace
 
-std::map<std::string, CommandRun> AddVelquintCommandLine(CLI::App& app) {
+const std::vector<CommandSpec>& VelquintCommands() {
+    static const std::vector<CommandSpec> commands = {
+        {"search", "Find the devices on the segment and list them", SearchFooter, true,
+         AddSearchCommand},
+        {"setup", "Give one device new network settings; what is not named stays as it is",
+         SetupFooter, false, AddSetupCommand},
+        {"set-id", "Write a device's ID (0 to 255) with one transaction", SetIdFooter, false,
+         AddSetIdCommand},
+        {"transact", "Send one framed request and show the device's reply, for diagnostics",
+         TransactFooter, false, AddTransactCommand},
+        {"apply", "Commission the devices of a plan file and report what each now has", ApplyFooter,
+         true, AddApplyCommand},
+    };
+    return commands;
+}
+
+VelquintCommandLine AddVelquintCommandLine(CLI::App& app) {
     app.name("velquint");
     app.description(
         "Find Velquint devices on the local segment, give them network settings and "
@@ -21,38 +54,55 @@ std::map<std::string, CommandRun> AddVelquintCommandLine(CLI::App& app) {
     app.set_version_flag("-V,--version", kVersion);
     app.require_subcommand(1, 1);
     app.fallthrough(false);
-    app.footer(std::string("\n") + kExitCodesHelp +
-               "\nData for other programs (--json, --csv) goes to stdout; messages go to "
-               "stderr. `velquint COMMAND --help` describes each command.");
+    app.footer("\n" + std::string(kExitCodesHelp) + "\n" + StreamsText());
 
-    return {
-        {"search", AddSearchCommand(app)}, {"setup", AddSetupCommand(app)},
-        {"set-id", AddSetIdCommand(app)},  {"transact", AddTransactCommand(app)},
-        {"apply", AddApplyCommand(app)},
-    };
+    VelquintCommandLine line;
+    for (const CommandSpec& spec : VelquintCommands()) {
+        CLI::App* command = app.add_subcommand(spec.name, spec.summary);
+        command->footer(spec.footer() + "\n\n" + kExitCodesHelp);
+        auto& entry = line[command];
+        entry.run = spec.add(*command);
+        entry.format = std::make_shared<FormatChoice>();
+        entry.format->AddTo(*command, spec.csv);
+    }
+    return line;
 }
 
 int RunVelquint(int argc, char** argv) {
     CLI::App app;
-    const std::map<std::string, CommandRun> commands = AddVelquintCommandLine(app);
-
+    const VelquintCommandLine line = AddVelquintCommandLine(app);
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& help) {
-        return app.exit(help);
-    } catch (const CLI::CallForAllHelp& help) {
-        return app.exit(help);
-    } catch (const CLI::CallForVersion& version) {
-        return app.exit(version);
+    } catch (const CLI::Success& shown) {
+        // --help and --version, written to stdout: they count only if they
+        // got there.
+        app.exit(shown);
+        return StdoutWritten() ? kExitOk : OutputFailed();
     } catch (const CLI::ParseError& error) {
-        app.exit(error);
-        return kExitUsage;
+        // CLI11 would write its errors without the program's name; every
+        // error line of velquint starts with it. A line that asked for JSON
+        // gets its failure as JSON too, though it did not parse.
+        const bool json = std::any_of(argv + 1, argv + argc, [](const char* word) {
+            return std::strcmp(word, "--json") == 0 || std::strcmp(word, "-j") == 0;
+        });
+        const bool written =
+            WriteFailure({kExitUsage, std::string(error.what()) + " (see --help)", {}},
+                         json ? Format::Json : Format::Table);
+        return written ? kExitUsage : OutputFailed();
     }
 
+    const auto& entry = line.at(app.get_subcommands().front());
+    const Format format = entry.format->Chosen();
+    WatchForInterrupt();
     try {
-        return commands.at(app.get_subcommands().front()->get_name())();
+        const CommandResult result = entry.run();
+        CurrentReporter().Finish();
+        return WriteResult(result, format) ? result.status : OutputFailed();
     } catch (const CommandFailure& failure) {
-        Say(failure.what());
-        return failure.code();
+        return WriteFailure(failure.failure(), format) ? failure.code() : OutputFailed();
+    } catch (const std::exception& unexpected) {
+        // No exception ends the program without its line and its status.
+        return WriteFailure({kExitLocal, unexpected.what(), {}}, format) ? kExitLocal
+                                                                         : OutputFailed();
     }
 }

@@ -98,6 +98,14 @@ public:
         }
         while (remaining_ > 0) {
             const Clock::time_point now = Clock::now();
+            if (options_.stop != nullptr && options_.stop()) {
+                for (size_t i = 0; i < tasks_.size(); ++i) {
+                    if (work_[i].phase != Phase::Done) {
+                        Finish(i, CommissionOutcome::Interrupted, now);
+                    }
+                }
+                break;
+            }
             StartQueued(now);
             ServeClocks(now);
             if (remaining_ == 0) {
@@ -435,6 +443,9 @@ private:
         LeaveBurst(i);
         Work& work = work_[i];
         CommissionResult& result = results_[i];
+        if (work.phase == Phase::Queued) {
+            work.started = now;
+        }
         work.phase = Phase::Done;
         work.deadline = kNever;
         result.outcome = outcome;

@@ -74,6 +74,7 @@ enum class CommissionOutcome : uint8_t {
     NotBack,       // confirmed, then not seen again before the deadline
     OtherValues,   // confirmed, but seen with other values until the deadline
     IdNotWritten,  // seen with the target values; the ID failed or read back otherwise
+    Interrupted,   // the run was stopped before the task had its outcome
 };
 
 struct CommissionResult {
@@ -120,6 +121,9 @@ struct CommissionOptions {
     bool awaitReturn = true;
     // Interface of the searches (0: as the window's).
     unsigned searchInterface = 0;
+    // When given and true, the run ends: every task without an outcome ends
+    // Interrupted (a write of an ID under way ends first, within its limits).
+    bool (*stop)() = nullptr;
 };
 
 // Runs every task on `port` (open) and fills `results`, one per task, in

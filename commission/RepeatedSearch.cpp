@@ -42,7 +42,7 @@ int SearchRepeatedly(SegmentPort& port, const RepeatedSearchOptions& options,
     Clock::time_point lastNews = start;
     for (;;) {
         const Clock::time_point now = Clock::now();
-        if (now >= limit) {
+        if (now >= limit || (options.stop != nullptr && options.stop())) {
             break;
         }
         if (now >= nextPass && (sent < passes || !satisfied())) {

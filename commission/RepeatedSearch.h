@@ -44,6 +44,8 @@ struct RepeatedSearchOptions {
     // kSearchMorePassIntervalMs until it is satisfied or the time limit
     // passes.
     std::function<bool(const DeviceSightings&)> complete;
+    // When given and true, the search ends at once with what it has (Ctrl-C).
+    bool (*stop)() = nullptr;
 };
 
 // Runs the search on `port` (open) and adds what it hears to `sightings`.

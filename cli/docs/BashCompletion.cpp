@@ -45,11 +45,11 @@ void WriteValueCases(const CLI::App& app, const char* indent, std::ostream& out)
                 out << indent << "        _velquint_words \"" << Joined(value.choices, " ")
                     << "\"\n";
                 break;
-            case OptionValue::kText:
+            case OptionValue::kFile:
                 out << indent << "        _velquint_files\n";
                 break;
             default:
-                // A number: nothing to offer.
+                // A number, an address: nothing to offer.
                 break;
         }
         out << indent << "        return\n" << indent << "        ;;\n";
@@ -61,7 +61,7 @@ void WriteValueCases(const CLI::App& app, const char* indent, std::ostream& out)
 
 bool TakesTextArgument(const CLI::App& app) {
     for (const CLI::Option* option : app.get_options()) {
-        if (option->get_positional() && ValueOf(*option).kind == OptionValue::kText) {
+        if (option->get_positional() && ValueOf(*option).kind == OptionValue::kFile) {
             return true;
         }
     }

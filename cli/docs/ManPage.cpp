@@ -21,6 +21,15 @@ std::string Italic(const std::string& text) {
     return "\\fI" + RoffText(text) + "\\fR";
 }
 
+// Text of several paragraphs (blank lines between them) as roff paragraphs.
+std::string Paragraphs(const std::string& text) {
+    std::string roff = RoffText(text);
+    for (size_t at = roff.find("\n\n"); at != std::string::npos; at = roff.find("\n\n", at)) {
+        roff.replace(at, 2, "\n.PP\n");
+    }
+    return roff;
+}
+
 // A description as --help prints it, as one sentence at least.
 std::string Sentence(std::string text) {
     if (!text.empty() && text.back() != '.') {
@@ -29,41 +38,60 @@ std::string Sentence(std::string text) {
     return RoffText(text);
 }
 
-// What --help prints behind an option's names: its type, default and whether
-// it is required, then what it needs and excludes (CLI::Formatter's order).
+// The value an option takes as its placeholder ("KEY"), without the choices
+// that CLI11 adds to it.
+std::string Placeholder(const CLI::Option& option) {
+    const std::string type = option.get_type_name();
+    return type.substr(0, type.find(":{"));
+}
+
+// An option's term as manual pages write it: "-s, --sort=KEY", or the
+// argument's name.
 std::string OptionTerm(const CLI::Option& option) {
-    std::string term;
     if (option.get_positional()) {
-        term = Italic(option.get_name(true, false));
-    } else {
-        for (const std::string& name : OptionNames(option)) {
-            term += (term.empty() ? "" : ", ") + Bold(name);
-        }
+        return Italic(option.get_name(true, false));
     }
-    if (option.get_type_size() != 0) {
-        std::string value = option.get_type_name();
-        if (!option.get_default_str().empty()) {
-            value += "=" + option.get_default_str();
-        }
-        if (option.get_required()) {
-            value += " REQUIRED";
-        }
-        if (!value.empty()) {
-            term += " " + Italic(value);
-        }
+    std::string term;
+    for (const std::string& name : OptionNames(option)) {
+        term += (term.empty() ? "" : ", ") + Bold(name);
     }
-    const auto relation = [&term](const char* label, const std::set<CLI::Option*>& others) {
+    if (ValueOf(option).kind != OptionValue::kNone) {
+        term += "=" + Italic(Placeholder(option));
+    }
+    return term;
+}
+
+// What --help says behind the placeholder, in words: the choices, the
+// default, whether it is required, what it needs and excludes.
+std::string OptionFacts(const CLI::Option& option) {
+    std::string facts;
+    const OptionValue value = ValueOf(option);
+    if (value.kind == OptionValue::kChoice) {
+        std::string choices;
+        for (const std::string& choice : value.choices) {
+            choices += (choices.empty() ? "" : ", ") + Bold(choice);
+        }
+        facts += " " + RoffText(Placeholder(option)) + " is one of " + choices + ".";
+    }
+    if (!option.get_default_str().empty() && value.kind != OptionValue::kNone) {
+        facts += " Default: " + RoffText(option.get_default_str()) + ".";
+    }
+    if (option.get_required()) {
+        facts += " Required.";
+    }
+    const auto relation = [&facts](const char* label, const std::set<CLI::Option*>& others) {
         if (others.empty()) {
             return;
         }
-        term += std::string(" ") + label + ":";
+        std::string names;
         for (const CLI::Option* other : others) {
-            term += " " + Bold(other->get_name());
+            names += (names.empty() ? "" : ", ") + Bold(other->get_name());
         }
+        facts += std::string(" ") + label + " " + names + ".";
     };
     relation("Needs", option.get_needs());
     relation("Excludes", option.get_excludes());
-    return term;
+    return facts;
 }
 
 void WriteOptions(const CLI::App& app, bool positional, std::ostream& out) {
@@ -73,7 +101,7 @@ void WriteOptions(const CLI::App& app, bool positional, std::ostream& out) {
         }
         out << ".TP\n"
             << OptionTerm(*option) << '\n'
-            << Sentence(option->get_description()) << '\n';
+            << Sentence(option->get_description()) << OptionFacts(*option) << '\n';
     }
 }
 
@@ -92,10 +120,16 @@ void WriteCommands(const CLI::App& app, std::ostream& out) {
             << Sentence(command->get_description()) << '\n';
         WriteOptions(*command, true, out);
         WriteOptions(*command, false, out);
-        // A command without a closing text of its own shows the program's in
-        // --help; here that stands once, under EXIT STATUS and DESCRIPTION.
-        if (!command->get_footer().empty() && command->get_footer() != app.get_footer()) {
-            out << ".PP\n" << RoffText(command->get_footer()) << '\n';
+        // --help shows the exit statuses under every command; here they
+        // stand once, under EXIT STATUS.
+        std::string footer = command->get_footer();
+        const std::string statuses = std::string("\n\n") + kExitCodesHelp;
+        if (footer.size() >= statuses.size() &&
+            footer.compare(footer.size() - statuses.size(), statuses.size(), statuses) == 0) {
+            footer.erase(footer.size() - statuses.size());
+        }
+        if (!footer.empty() && footer != app.get_footer()) {
+            out << ".PP\n" << Paragraphs(footer) << '\n';
         }
     }
 }

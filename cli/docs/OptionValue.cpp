@@ -24,9 +24,7 @@ OptionValue ValueOf(const CLI::Option& option) {
         }
         return value;
     }
-    const bool number = type.rfind("INT", 0) == 0 || type.rfind("UINT", 0) == 0 ||
-                        type.rfind("FLOAT", 0) == 0 || type.rfind("NUMBER", 0) == 0;
-    value.kind = number ? OptionValue::kNumber : OptionValue::kText;
+    value.kind = type == "FILE" || type == "DEVICE" ? OptionValue::kFile : OptionValue::kValue;
     return value;
 }
 

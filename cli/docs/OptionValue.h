@@ -7,10 +7,12 @@ namespace CLI {
 class Option;
 }
 
-// What an option or argument takes, read from its CLI11 type text (the
-// "TEXT:{mac,ip}" or "UINT:UINT in [0 - 255]" that --help shows).
+// What an option or argument takes, read from its placeholder and choices
+// (the "KEY:{mac,ip}" or "FILE" that --help shows).
 struct OptionValue {
-    enum Kind { kNone, kChoice, kNumber, kText };
+    // A flag takes nothing; a choice one of its words; a file (FILE, DEVICE)
+    // a path; any other value something that only the user knows.
+    enum Kind { kNone, kChoice, kFile, kValue };
     Kind kind = kNone;
     // The words of a choice, in the order --help lists them.
     std::vector<std::string> choices;

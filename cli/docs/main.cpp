@@ -13,33 +13,33 @@
 
 namespace {
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+constexpr int kDocsFailed = 1;
+constexpr int kDocsUsage = 2;
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string what = argc > 1 ? argv[1] : "";
     CLI::App app;
-    AddVelquintCommandLine(app);
+    const VelquintCommandLine line = AddVelquintCommandLine(app);
 
     if (what == "man" && argc == 3) {
         std::ifstream pageTemplate(argv[2]);
         if (!pageTemplate) {
             std::cerr << "velquint_docs: cannot read " << argv[2] << '\n';
-            return kExitFailed;
+            return kDocsFailed;
         }
         std::string error;
         if (!WriteManPage(app, pageTemplate, std::cout, &error)) {
             std::cerr << "velquint_docs: " << argv[2] << ": " << error << '\n';
-            return kExitFailed;
+            return kDocsFailed;
         }
-        return std::cout.flush() ? 0 : kExitFailed;
+        return std::cout.flush() ? 0 : kDocsFailed;
     }
     if (what == "bash-completion" && argc == 2) {
         WriteBashCompletion(app, std::cout);
-        return std::cout.flush() ? 0 : kExitFailed;
+        return std::cout.flush() ? 0 : kDocsFailed;
     }
     std::cerr << "usage: velquint_docs man TEMPLATE | bash-completion\n";
-    return kExitUsage;
+    return kDocsUsage;
 }

@@ -2,7 +2,7 @@
 # velquint apply on a segment as real devices make it: a device that restarts
 # after its setup, a lost confirmation, a lost setup datagram, a device that
 # answers another ID, one that does not come back, devices that share a MAC,
-# datagrams lost at random; and a workstation with two cards on the segment
+# datagrams lost at random, Ctrl-C; and a workstation with two cards on the segment
 # (the lab runs with --tool-links 2 and no default route). Each row's outcome
 # token and detail, and what reached the devices.
 #   apply_lab_test.sh <velquint>     (run by add_lab_test; VELQUINT_SIM names the simulator)
@@ -82,5 +82,18 @@ start_lab_sim "$sim" --loss 10 --seed 5 --ip-base "$net.101" --generate "10,$set
     awk -F, 'NR == 1 {print; next} {printf "%s,,,,4002,,%d\n", $1, NR}' >"$tmp/lossy.csv"
 run "apply at 10 % loss" 0 apply "$tmp/lossy.csv" --report "$tmp/report.csv"
 [ "$(grep -c ',verified,' "$tmp/report.csv")" -eq 10 ] || fail "$(cat "$tmp/report.csv")"
+
+# Ctrl-C while a device restarts: the run ends at once, and says so.
+stop_lab_sim
+start_lab_sim "$sim" --device "mac=$(mac 07),ip=$net.17,$settings,restart=20000" || exit 1
+printf 'mac,ip\n%s,%s.37\n' "$(mac 07)" "$net" >"$tmp/stop.csv"
+current="Ctrl-C"
+"$velquint" apply "$tmp/stop.csv" --report "$tmp/report.csv" >"$tmp/out" 2>"$tmp/err" &
+sleep 1.5
+kill -INT $!
+wait $!
+status=$?
+[ "$status" -eq 130 ] || fail "exit status $status; stderr: $(cat "$tmp/err")"
+outcome 2 interrupted "stopped by Ctrl-C before the row ended"
 
 finish

@@ -36,6 +36,9 @@ has err "velquint: no interface named eth7"
 # --- setup, set-id, transact ------------------------------------------------
 run "setup with --verify" 0 setup "$(mac 01)" --port 4002 --verify
 row port 4002 4002
+has out "setup of $(mac 01) confirmed and verified"
+run "setup --json" 0 setup "$(mac 01)" --port 4002 --verify --json
+has out '"asked": 4002,'
 has err "setup of $(mac 01) confirmed and verified"
 run "setup of a device that is not there" 3 setup "$(mac 09)" --port 4002
 has err "velquint: no device with MAC $(mac 09) answered the search"
@@ -51,20 +54,47 @@ run "set-id on a HID device that is not there" 3 set-id 5 --hid 1234:ABCD
 has err "no HID device with that vendor and product identifier"
 
 # --- apply ------------------------------------------------------------------
-# Refused plans: nothing at all is sent, not even a search.
+# Input refused before anything is sent, not even a search, and help: each
+# case writes PLAN to $tmp/plan.csv, runs the arguments, and wants the status
+# and a line on stderr or stdout.
 before=$(wc -l <"$tmp/udp")
-while IFS='|' read -r plan message; do
-    printf '%b' "$plan" >"$tmp/bad.csv"
-    run "plan refused: $message" 2 apply "$tmp/bad.csv"
-    has err "$tmp/bad.csv:$message"
-done <<EOF_PLANS
-mac,ip\\n00.1A.2B.00.00.0G,$net.30\\n|2:1: mac '00.1A.2B.00.00.0G' is not a MAC address
-mac,port\\n$(mac 01),65536\\n|2:2: port '65536' is not a number from 0 to 65535
-mac,id\\n$(mac 01),300\\n|2:2: id '300' is not a number from 0 to 255
-mac,baud\\n$(mac 01),14400\\n|2:2: baud '14400' is not a baud rate the devices have
-mac,ip\\n$(mac 01),$net.30\\n$(mac 02),$net.30\\n|3:2: IP $net.30 is the target of line 2 already
-EOF_PLANS
-[ "$(wc -l <"$tmp/udp")" -eq "$before" ] || { current="refused plans"; fail "something was sent"; }
+plan="$tmp/plan.csv"
+while IFS='|' read -r content args status stream text; do
+    printf '%b' "$content" >"$plan"
+    read -ra words <<<"${args//PLAN/$plan}"
+    run "refused: $args ($text)" "$status" "${words[@]}"
+    has "$stream" "${text//PLAN/$plan}"
+done <<EOF_REFUSED
+mac,ip\\n$(mac 01),$net.30\\n|apply PLAN --find-timeout 0|2|err|velquint: --find-timeout: '0' is not a number from 1 to 600
+mac,ip\\n00.1A.2B.00.00.0G,$net.30\\n|apply PLAN|2|err|PLAN:2:1: mac '00.1A.2B.00.00.0G' is not a MAC address
+mac,ip\\n$(mac 01),10.231.101\\n|apply PLAN|2|err|PLAN:2:19: ip '10.231.101' is not a dotted IPv4 address (four numbers 0-255)
+mac,port\\n$(mac 01),0\\n|apply PLAN|2|err|PLAN:2:19: port '0' is not a port number (1 to 65535)
+mac,id\\n$(mac 01),300\\n|apply PLAN --json|2|out|"status": "refused"
+mac,ip\\n$(mac 01),$net.30\\n$(mac 02),$net.30\\n|apply PLAN|2|err|PLAN:3:19: IP $net.30 is the target of line 2 already
+mac,ip\\r\\r|apply PLAN|2|err|PLAN: the plan has a header but no rows
+|apply $tmp|2|err|velquint: cannot read the plan $tmp: it is a directory
+|setup $(mac 01) --ip 0x0a.0.0.2|2|err|velquint: --ip: '0x0a.0.0.2' is not a dotted IPv4 address
+|setup $(mac 01) --port 0 --json|2|out|"message": "--port: '0' is not a port number (1 to 65535) (see --help)"
+|set-id 5 --host $net.11 --port 0|2|err|velquint: --port: '0' is not a port number (1 to 65535)
+|search --first-wait 31|2|err|velquint: --first-wait: '31' is not a number from 0 to 30
+|search --bogus|2|err|velquint: The following argument was not expected: --bogus
+|set-id 5 --hid 1234:ABCD --json|3|out|"status": "not-found"
+|search --help|0|out|130  stopped by Ctrl-C
+|apply --help|0|out|-r,--report FILE
+EOF_REFUSED
+run "apply on a directory: one line" 2 apply "$tmp"
+[ "$(wc -l <"$tmp/err")" -eq 1 ] || fail "$(cat "$tmp/err")"
+head -c $((1024 * 1024 + 1)) /dev/zero | tr '\0' '#' >"$plan"
+run "a plan over 1 MiB" 2 apply "$plan"
+has err "it is larger than 1 MiB"
+[ "$(wc -l <"$tmp/udp")" -eq "$before" ] || { current="refused input"; fail "something was sent"; }
+# Output that cannot be written fails, with the reason.
+current="search --csv >/dev/full"
+"$velquint" search --csv >/dev/full 2>"$tmp/err"
+[ $? -eq 4 ] && grep -q "cannot write the output: No space left on device" "$tmp/err" ||
+    fail "$(cat "$tmp/err")"
+current="--help >/dev/full"
+"$velquint" apply --help >/dev/full 2>/dev/null && fail "exit status 0"
 
 # Refused after the search: the search alone was sent.
 searches=$(datagrams 01)
@@ -73,7 +103,11 @@ printf 'mac,ip\n%s,%s.12\n%s,%s.40\n' "$(mac 01)" "$net" "$(mac 09)" "$net" >"$t
 run "plan refused after the search" 2 apply "$tmp/taken.csv" --find-timeout 1
 has err "$tmp/taken.csv:2: IP $net.12 is the address of device $(mac 02) already"
 has err "$tmp/taken.csv:3: no device with MAC $(mac 09) answered the search"
+printf 'mac,ip\n%s,%s.40\n' "$(mac 09)" "$net" >"$tmp/missing.csv"
+run "a plan whose device is missing" 3 apply "$tmp/missing.csv" --find-timeout 1
 printf 'mac,ip,id\n%s,%s.21,7\n' "$(mac 02)" "$net" >"$tmp/dry.csv"
+run "dry run, JSON" 0 apply --dry-run --json "$tmp/dry.csv"
+has out '"setup": {'
 run "dry run" 0 apply --dry-run "$tmp/dry.csv"
 row "$(mac 02)" "broadcast setup: $net.21 255.255.0.0 10.231.0.1 port 4001 baud 9600" \
     "ID 7 to $net.21:4001"

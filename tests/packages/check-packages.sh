@@ -169,8 +169,8 @@ help_section() { awk -v title="$1" '$0 == title { on = 1; next } on && /^$/ { ex
 # The names in the first column of such a section: "-s,--sort TEXT" -> -s --sort.
 first_words() { awk '/^  [^ ]/ { print $1 }' | tr ',' '\n'; }
 # Whether a page's text (stdin) has an entry for NAME: a line that starts
-# with its names ("       -s, --sort TEXT"), not a mention elsewhere.
-has_entry() { grep -qE -- "^       ([^ ]+, )*$1( |,|\$)"; }
+# with its names ("       -s, --sort=KEY"), not a mention elsewhere.
+has_entry() { grep -qE -- "^       ([^ ]+, )*$1( |,|=|\$)"; }
 
 check_velquint_page() {
     local velquint="$tmp/tree/usr/bin/velquint" text command name code section

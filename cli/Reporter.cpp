@@ -1,0 +1,177 @@
+#include "cli/Reporter.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+
+namespace {
+
+constexpr char kClearLine[] = "\r\033[K";
+constexpr char kDumbTerminal[] = "dumb";
+constexpr size_t kLeastWidth = 20;
+
+std::string Prefixed(const std::string& message) {
+    return "velquint: " + message;
+}
+
+class LineReporter : public Reporter {
+public:
+    explicit LineReporter(std::ostream& out) : out_(out) {}
+    void Event(const ReportEvent& event) override {
+        if (!event.minor) {
+            Line(event.text);
+        }
+    }
+    void Warn(const std::string& message) override { Line("warning: " + message); }
+    void Info(const std::string& message) override { Line(message); }
+    void Finish() override {}
+
+private:
+    void Line(const std::string& text) { out_ << Prefixed(text) << '\n' << std::flush; }
+    std::ostream& out_;
+};
+
+class TerminalReporter : public Reporter {
+public:
+    TerminalReporter(std::ostream& out, size_t width)
+        : out_(out), width_(std::max(width, kLeastWidth)) {}
+    void Event(const ReportEvent& event) override { Draw(event.text); }
+    void Warn(const std::string& message) override { Line("warning: " + message); }
+    void Info(const std::string& message) override { Line(message); }
+    void Finish() override {
+        if (!status_.empty()) {
+            out_ << kClearLine << std::flush;
+            status_.clear();
+        }
+    }
+
+private:
+    // The status line, cut so that it never wraps: a wrapped line could not
+    // be redrawn in place.
+    void Draw(const std::string& text) {
+        status_ = text.size() < width_ ? text : text.substr(0, width_ - 1);
+        out_ << kClearLine << status_ << std::flush;
+    }
+    // A message above the status line, which is drawn again below it.
+    void Line(const std::string& text) {
+        out_ << kClearLine << Prefixed(text) << '\n';
+        if (!status_.empty()) {
+            out_ << status_;
+        }
+        out_ << std::flush;
+    }
+
+    std::ostream& out_;
+    size_t width_;
+    std::string status_;
+};
+
+// "2026-12-08T21:41:42.123Z": UTC, to the millisecond.
+std::string Timestamp() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(milliseconds));
+    return text;
+}
+
+class JsonLinesReporter : public Reporter {
+public:
+    explicit JsonLinesReporter(std::ostream& out) : out_(out) {}
+    void Event(const ReportEvent& event) override { Write(event); }
+    void Warn(const std::string& message) override { Write({"warning", "", message}); }
+    void Info(const std::string& message) override { Write({"info", "", message}); }
+    void Finish() override {}
+
+private:
+    void Write(const ReportEvent& event) {
+        nlohmann::ordered_json line = {{"time", Timestamp()}, {"event", event.event}};
+        if (!event.subject.empty()) {
+            line["mac"] = event.subject;
+        }
+        line["message"] = event.text;
+        for (const auto& [key, value] : event.values.items()) {
+            line[key] = value;
+        }
+        out_ << line.dump() << '\n' << std::flush;
+    }
+    std::ostream& out_;
+};
+
+std::unique_ptr<Reporter>& Current() {
+    static std::unique_ptr<Reporter> current = MakeReporter(ReporterForStderr(), std::cerr, [] {
+        winsize size{};
+        return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0
+                   ? static_cast<size_t>(size.ws_col)
+                   : size_t{80};
+    }());
+    return current;
+}
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+    interrupted = 1;
+}
+
+}  // namespace
+
+ReporterKind ReporterForStderr() {
+    const char* term = std::getenv("TERM");
+    const bool dumb = term == nullptr || std::strcmp(term, kDumbTerminal) == 0;
+    return isatty(STDERR_FILENO) == 1 && !dumb ? ReporterKind::Terminal : ReporterKind::Lines;
+}
+
+std::unique_ptr<Reporter> MakeReporter(ReporterKind kind, std::ostream& out, size_t width) {
+    switch (kind) {
+        case ReporterKind::Terminal:
+            return std::make_unique<TerminalReporter>(out, width);
+        case ReporterKind::JsonLines:
+            return std::make_unique<JsonLinesReporter>(out);
+        case ReporterKind::Lines:
+            break;
+    }
+    return std::make_unique<LineReporter>(out);
+}
+
+Reporter& CurrentReporter() {
+    return *Current();
+}
+
+void SetCurrentReporter(std::unique_ptr<Reporter> reporter) {
+    Current() = std::move(reporter);
+}
+
+void Warn(const std::string& message) {
+    CurrentReporter().Warn(message);
+}
+
+void Say(const std::string& message) {
+    CurrentReporter().Info(message);
+}
+
+void WatchForInterrupt() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    // No SA_RESTART: a wait that the signal breaks returns at once and the
+    // loop around it sees the flag. The second Ctrl-C finds the default.
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool Interrupted() {
+    return interrupted != 0;
+}

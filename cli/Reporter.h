@@ -1,0 +1,65 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+// How work that takes a while tells the person or program at the other end
+// what it does. The work calls a Reporter; which one depends on where the
+// output goes:
+//   - a terminal (stderr is one, and TERM is not "dumb"): one status line,
+//     redrawn in place and cut to the terminal's width; messages and events
+//     each on a line of their own above it;
+//   - anything else (a pipe, a file, a dumb terminal): one line per event,
+//     "velquint: ...";
+//   - JSON Lines, for programs: one JSON object per line, with a timestamp.
+
+// Something that happened to one item of the work (a device), or to the run.
+struct ReportEvent {
+    std::string event;    // a stable token: "setup-confirmed", "verified", ...
+    std::string subject;  // what it is about, a MAC; empty for the whole run
+    std::string text;     // the same for people
+    // Further fields for programs (JSON Lines only).
+    nlohmann::ordered_json values = nlohmann::ordered_json::object();
+    // A small step (a first datagram, another second of a wait): a terminal
+    // shows it, a log of lines leaves it out.
+    bool minor = false;
+};
+
+class Reporter {
+public:
+    virtual ~Reporter() = default;
+
+    // A step of an item, or what the work waits for now: the status line on
+    // a terminal, redrawn in place; elsewhere a line of its own.
+    virtual void Event(const ReportEvent& event) = 0;
+    // "velquint: warning: ..." and "velquint: ...": always lines of their own.
+    virtual void Warn(const std::string& message) = 0;
+    virtual void Info(const std::string& message) = 0;
+    // The work is over: a status line still shown goes.
+    virtual void Finish() = 0;
+};
+
+enum class ReporterKind { Terminal, Lines, JsonLines };
+
+// The reporter for stderr as it is: Terminal or Lines.
+ReporterKind ReporterForStderr();
+
+// A reporter of `kind` writing to `out` (a terminal of `width` columns).
+std::unique_ptr<Reporter> MakeReporter(ReporterKind kind, std::ostream& out, size_t width = 80);
+
+// The reporter of the running command (Lines on stderr, or Terminal, until a
+// command chooses another). Warn and Say go through it.
+Reporter& CurrentReporter();
+void SetCurrentReporter(std::unique_ptr<Reporter> reporter);
+
+void Warn(const std::string& message);
+void Say(const std::string& message);
+
+// Ctrl-C (SIGINT) asks the running work to stop: long loops look at
+// Interrupted() and end with what they have, and the command ends with
+// kExitInterrupted. A second Ctrl-C ends the program at once.
+void WatchForInterrupt();
+bool Interrupted();

@@ -135,11 +135,15 @@ void SimSetup::Answer(size_t device, const sockaddr_in& destination, size_t next
     if (current.restarts != life || next >= current.setup.replies.size()) {
         return;
     }
-    port_.SendTo(destination, BuildSimSetupAnswer(current, current.setup.replies[next]));
+    const std::vector<uint8_t> answer = BuildSimSetupAnswer(current, current.setup.replies[next]);
+    // The device goes off the network with its first answer: its service is
+    // closed before the answer can tell anyone that the setup took.
     if (next == 0 && RestartsAfterSetup(current)) {
         Restart(device);
+        port_.SendTo(destination, answer);
         return;
     }
+    port_.SendTo(destination, answer);
     loop_.After(current.setup.gapMs, [this, device, destination, next, life] {
         Answer(device, destination, next + 1, life);
     });

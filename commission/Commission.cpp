@@ -13,6 +13,7 @@
 #include "channel/ChannelResult.h"
 #include "commission/DeviceSightings.h"
 #include "commission/IdWriters.h"
+#include "commission/RepeatedSearch.h"
 #include "common/ByteOrder.h"
 #include "discovery/DeviceRecord.h"
 #include "idassign/DeviceId.h"
@@ -65,61 +66,79 @@ struct Work {
     Clock::time_point idRetryAt = kNever;
 };
 
-class Commissioning {
+}  // namespace
+
+class Commissioner::Run_ {
 public:
-    Commissioning(SegmentPort& port, const std::vector<CommissionTask>& tasks,
-                  const CommissionOptions& options, CommissionObserver* observer)
-        : port_(port),
-          tasks_(tasks),
-          options_(options),
-          observer_(observer),
-          results_(tasks.size()),
-          work_(tasks.size()),
-          remaining_(tasks.size()) {
-        for (size_t i = 0; i < tasks_.size(); ++i) {
-            byMac_[RecordMac(tasks_[i].target.mac, kMacLength)] = i;
-            if (tasks_[i].setupNeeded) {
-                queued_.push_back(i);
-            }
+    Run_(SegmentPort& port, const CommissionOptions& options, CommissionObserver* observer)
+        : port_(port), options_(options), observer_(observer) {
+        if (options_.watch && options_.watchTimeoutMs > 0) {
+            watchEndsAt_ = Clock::now() + Milliseconds(options_.watchTimeoutMs);
         }
     }
 
-    std::vector<CommissionResult> Run() {
-        const Clock::time_point start = Clock::now();
-        for (size_t i = 0; i < tasks_.size(); ++i) {
-            if (!tasks_[i].setupNeeded) {
-                Begin(i, start);
-                if (tasks_[i].id && options_.awaitReturn) {
-                    WriteId(i, start);
-                } else {
-                    Finish(i, CommissionOutcome::Verified, start);
-                }
-            }
+    ~Run_() {
+        if (stopped_) {
+            writers_.Abandon();
         }
-        while (remaining_ > 0) {
+    }
+
+    size_t Add(const CommissionTask& task) {
+        const size_t i = tasks_.size();
+        tasks_.push_back(task);
+        results_.emplace_back();
+        work_.emplace_back();
+        byMac_[RecordMac(task.target.mac, kMacLength)] = i;
+        fresh_.push_back(i);
+        ++remaining_;
+        return i;
+    }
+
+    size_t Tasks() const { return tasks_.size(); }
+    const CommissionTask& Task(size_t i) const { return tasks_.at(i); }
+    const CommissionResult& Result(size_t i) const { return results_.at(i); }
+    bool TimedOut() const { return Clock::now() >= watchEndsAt_; }
+
+    void Run() {
+        for (;;) {
             const Clock::time_point now = Clock::now();
             if (options_.stop != nullptr && options_.stop()) {
-                for (size_t i = 0; i < tasks_.size(); ++i) {
-                    if (work_[i].phase != Phase::Done) {
-                        Finish(i, CommissionOutcome::Interrupted, now);
-                    }
-                }
-                break;
+                Stop(now);
+                return;
             }
-            StartQueued(now);
+            StartNew(now);
             ServeClocks(now);
-            if (remaining_ == 0) {
+            if (Ended()) {
                 break;
             }
             Search(now);
+            ReleasePortWhenIdle();
             Wait();
             TakeDatagrams();
             TakeWrites();
         }
-        return results_;
+        if (searchOpen_) {
+            EndSearch(Clock::now());
+        }
     }
 
 private:
+    bool Ended() {
+        if (remaining_ > 0) {
+            return false;
+        }
+        return !options_.watch || TimedOut() || (observer_ != nullptr && observer_->Finished());
+    }
+
+    void Stop(Clock::time_point now) {
+        stopped_ = true;
+        for (size_t i = 0; i < tasks_.size(); ++i) {
+            if (work_[i].phase != Phase::Done) {
+                Finish(i, CommissionOutcome::Interrupted, now);
+            }
+        }
+    }
+
     void Begin(size_t i, Clock::time_point now) {
         work_[i].started = now;
         work_[i].deadline = now + Milliseconds(options_.settleTimeoutMs);
@@ -131,8 +150,50 @@ private:
         }
     }
 
-    void StartQueued(Clock::time_point now) {
-        while (!queued_.empty() && inBurst_ < std::max<size_t>(1, options_.setupsAtOnce)) {
+    // The port, for a task or a search: a watch gives it back between its
+    // searches. False while another program holds it.
+    bool EnsurePort(Clock::time_point now) {
+        if (port_.IsOpen()) {
+            return true;
+        }
+        if (now < portRetryAt_) {
+            return false;
+        }
+        if (port_.Open() != 0) {
+            portRetryAt_ = now + Milliseconds(kWatchPortRetryMs);
+            if (observer_ != nullptr) {
+                observer_->OnPortBusy();
+            }
+            return false;
+        }
+        return true;
+    }
+
+    void ReleasePortWhenIdle() {
+        if (options_.watch && port_.IsOpen() && !searchOpen_ && remaining_ == 0) {
+            port_.Close();
+        }
+    }
+
+    // Tasks added since the last look: an ID alone starts at once, a setup
+    // as soon as fewer than setupsAtOnce are in their first seconds.
+    void StartNew(Clock::time_point now) {
+        while (!fresh_.empty()) {
+            const size_t i = fresh_.front();
+            fresh_.pop_front();
+            if (tasks_[i].setupNeeded) {
+                queued_.push_back(i);
+                continue;
+            }
+            Begin(i, now);
+            if (tasks_[i].id && options_.awaitReturn) {
+                WriteId(i, now);
+            } else {
+                Finish(i, CommissionOutcome::Verified, now);
+            }
+        }
+        while (!queued_.empty() && inBurst_ < std::max<size_t>(1, options_.setupsAtOnce) &&
+               EnsurePort(now)) {
             const size_t i = queued_.front();
             queued_.pop_front();
             Begin(i, now);
@@ -206,6 +267,9 @@ private:
                 Finish(i, OutcomeAtDeadline(work), now);
             }
         }
+        if (searchOpen_ && now >= SearchEndsAt()) {
+            EndSearch(now);
+        }
         if (now >= nextWaitingReport_) {
             ReportWaiting(now);
         }
@@ -244,12 +308,62 @@ private:
         nextWaitingReport_ = now + kWaitingReportEvery;
     }
 
-    // Searches go out only while a device is awaited.
+    // A search lasts until its answers have stopped coming: kWatchListenMs
+    // after its last request or its last answer.
+    Clock::time_point SearchEndsAt() const {
+        return std::max(lastSearchAt_, lastAnswerAt_) + Milliseconds(kWatchListenMs);
+    }
+
+    void EndSearch(Clock::time_point now) {
+        searchOpen_ = false;
+        const bool changed = observer_ != nullptr && observer_->OnSearchEnded();
+        if (watchSearch_) {
+            watchSearch_ = false;
+            watchGap_ = changed ? Milliseconds(kWatchSearchMs)
+                                : std::min(watchGap_ * 2, Milliseconds(kWatchQuietestMs));
+            nextWatchSearchAt_ = std::max(now, watchSearchStartedAt_ + watchGap_);
+        }
+    }
+
+    void SendRequest(Clock::time_point now) {
+        if (searchOpen_ && !watchSearch_) {
+            EndSearch(now);
+        }
+        port_.SendSearch(options_.searchInterface);
+        lastSearchAt_ = now;
+        searchOpen_ = true;
+    }
+
+    // Searches go out while a device is awaited; a watch searches on its own
+    // schedule besides, while nothing is awaited.
     void Search(Clock::time_point now) {
-        if (std::none_of(work_.begin(), work_.end(), Awaited)) {
-            nextSearchAt_ = kNever;
+        if (std::any_of(work_.begin(), work_.end(), Awaited)) {
+            SearchForAwaited(now);
             return;
         }
+        nextSearchAt_ = kNever;
+        if (!options_.watch || TimedOut()) {
+            return;
+        }
+        if (watchSearch_) {
+            // The second request of the search.
+            if (watchPasses_ < kWatchPasses &&
+                now >= watchSearchStartedAt_ + Milliseconds(kSearchPassIntervalMs)) {
+                ++watchPasses_;
+                SendRequest(now);
+            }
+            return;
+        }
+        if (now < nextWatchSearchAt_ || searchOpen_ || !EnsurePort(now)) {
+            return;
+        }
+        watchSearch_ = true;
+        watchPasses_ = 1;
+        watchSearchStartedAt_ = now;
+        SendRequest(now);
+    }
+
+    void SearchForAwaited(Clock::time_point now) {
         if (nextSearchAt_ == kNever) {
             nextSearchAt_ = now + Milliseconds(kReturnSearchSlowMs);
         }
@@ -260,8 +374,8 @@ private:
             searchGap_ = std::min(searchGap_ * 2, Milliseconds(kReturnSearchSlowMs));
         }
         lastSearchBroughtBack_ = false;
-        port_.SendSearch(options_.searchInterface);
-        lastSearchAt_ = now;
+        watchSearch_ = false;
+        SendRequest(now);
         nextSearchAt_ = now + searchGap_;
     }
 
@@ -272,6 +386,19 @@ private:
 
     Clock::time_point NextClock() const {
         Clock::time_point next = std::min(nextSearchAt_, nextWaitingReport_);
+        if (searchOpen_) {
+            next = std::min(next, SearchEndsAt());
+        }
+        if (options_.watch) {
+            next =
+                std::min({next,
+                          watchSearch_ ? watchSearchStartedAt_ + Milliseconds(kSearchPassIntervalMs)
+                                       : nextWatchSearchAt_,
+                          watchEndsAt_});
+        }
+        if (!queued_.empty() && !port_.IsOpen()) {
+            next = std::min(next, portRetryAt_);
+        }
         for (const Work& work : work_) {
             if (work.phase == Phase::SettingUp) {
                 next = std::min(next, work.nextSetupAt);
@@ -289,6 +416,7 @@ private:
     void Wait() {
         pollfd entries[] = {{port_.Descriptor(), POLLIN, 0},
                             {writers_.WakeDescriptor(), POLLIN, 0}};
+        // A closed port's entry (-1) is one poll() leaves out.
         if (poll(entries, std::size(entries), MillisecondsUntil(NextClock())) < 0 &&
             errno != EINTR) {
             // Nothing a wait can fail on here is worth ending the run for;
@@ -297,13 +425,21 @@ private:
     }
 
     void TakeDatagrams() {
+        if (!port_.IsOpen()) {
+            return;
+        }
         SegmentDatagram datagram;
         for (size_t taken = 0; taken < kMostDatagramsAtOnce && port_.Receive(&datagram); ++taken) {
             if (IsDiscoveryReply(datagram.bytes, datagram.length)) {
                 if (options_.searchInterface == 0 ||
                     datagram.interfaceIndex == options_.searchInterface) {
-                    TakeReply(datagram.bytes + kReplyRecordOffset,
-                              static_cast<size_t>(datagram.length) - kReplyRecordOffset);
+                    lastAnswerAt_ = Clock::now();
+                    const uint8_t* record = datagram.bytes + kReplyRecordOffset;
+                    const size_t length = static_cast<size_t>(datagram.length) - kReplyRecordOffset;
+                    if (observer_ != nullptr) {
+                        observer_->OnReply(record, length, datagram.interfaceIndex);
+                    }
+                    TakeReply(record, length);
                 }
                 continue;
             }
@@ -417,6 +553,9 @@ private:
     void TakeWrites() {
         for (const IdWriteDone& done : writers_.Collect()) {
             const size_t i = done.task;
+            if (work_[i].phase != Phase::WritingId) {
+                continue;
+            }
             const Clock::time_point now = Clock::now();
             CommissionResult& result = results_[i];
             ++result.idAttempts;
@@ -445,6 +584,8 @@ private:
         CommissionResult& result = results_[i];
         if (work.phase == Phase::Queued) {
             work.started = now;
+            queued_.erase(std::remove(queued_.begin(), queued_.end(), i), queued_.end());
+            fresh_.erase(std::remove(fresh_.begin(), fresh_.end(), i), fresh_.end());
         }
         work.phase = Phase::Done;
         work.deadline = kNever;
@@ -456,25 +597,67 @@ private:
     }
 
     SegmentPort& port_;
-    const std::vector<CommissionTask>& tasks_;
-    const CommissionOptions& options_;
+    CommissionOptions options_;
     CommissionObserver* observer_;
-    std::vector<CommissionResult> results_;
-    std::vector<Work> work_;
-    size_t remaining_;
+    // Deques: adding a task leaves references to the others valid, also
+    // while an observer that adds one holds a result.
+    std::deque<CommissionTask> tasks_;
+    std::deque<CommissionResult> results_;
+    std::deque<Work> work_;
+    size_t remaining_ = 0;
     std::map<MacAddress, size_t> byMac_;
+    std::deque<size_t> fresh_;
     std::deque<size_t> queued_;
     size_t inBurst_ = 0;
     IdWriters writers_{kIdWritesAtOnce};
+    bool stopped_ = false;
+    Clock::time_point portRetryAt_{};
 
     Clock::time_point nextSearchAt_ = kNever;
     Clock::time_point lastSearchAt_{};
+    Clock::time_point lastAnswerAt_{};
+    bool searchOpen_ = false;
     Milliseconds searchGap_{kReturnSearchSlowMs};
     bool lastSearchBroughtBack_ = false;
     Clock::time_point nextWaitingReport_ = Clock::now() + kWaitingReportEvery;
+
+    bool watchSearch_ = false;
+    int watchPasses_ = 0;
+    Clock::time_point watchSearchStartedAt_{};
+    Clock::time_point nextWatchSearchAt_{};
+    Milliseconds watchGap_{kWatchSearchMs};
+    Clock::time_point watchEndsAt_ = kNever;
 };
 
-}  // namespace
+Commissioner::Commissioner(SegmentPort& port, const CommissionOptions& options,
+                           CommissionObserver* observer)
+    : run_(std::make_unique<Run_>(port, options, observer)) {}
+
+Commissioner::~Commissioner() = default;
+
+size_t Commissioner::Add(const CommissionTask& task) {
+    return run_->Add(task);
+}
+
+void Commissioner::Run() {
+    run_->Run();
+}
+
+size_t Commissioner::Tasks() const {
+    return run_->Tasks();
+}
+
+const CommissionTask& Commissioner::Task(size_t task) const {
+    return run_->Task(task);
+}
+
+const CommissionResult& Commissioner::Result(size_t task) const {
+    return run_->Result(task);
+}
+
+bool Commissioner::TimedOut() const {
+    return run_->TimedOut();
+}
 
 bool RecordShows(const uint8_t* record, size_t length, const SetupValues& target) {
     const DeviceRecordView view{record, length};
@@ -492,6 +675,13 @@ bool RecordShows(const uint8_t* record, size_t length, const SetupValues& target
 void Commission(SegmentPort& port, const std::vector<CommissionTask>& tasks,
                 const CommissionOptions& options, CommissionObserver* observer,
                 std::vector<CommissionResult>* results) {
-    Commissioning run(port, tasks, options, observer);
-    *results = run.Run();
+    Commissioner run(port, options, observer);
+    for (const CommissionTask& task : tasks) {
+        run.Add(task);
+    }
+    run.Run();
+    results->clear();
+    for (size_t i = 0; i < run.Tasks(); ++i) {
+        results->push_back(run.Result(i));
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -51,6 +52,18 @@ constexpr int kIdRetryAfterMs = 500;
 // Default deadline of a device: enough for one that restarts for 10 s after
 // a setup whose first two datagrams were lost, with its ID written twice.
 constexpr int kDefaultSettleTimeoutMs = 20000;
+// A watch searches about once a second, with two requests 100 ms apart (a
+// device missed by both is rare even on a lossy segment), and listens until
+// 300 ms pass without news. While nothing changes it grows quieter: each
+// search that brings no change doubles the interval, up to 4 s. Between its
+// searches it holds no socket on port 3195.
+constexpr int kWatchSearchMs = 1000;
+constexpr int kWatchQuietestMs = 4000;
+constexpr int kWatchPasses = 2;
+constexpr int kWatchListenMs = 300;
+// A search of a watch that finds port 3195 taken (the window or another
+// velquint searching) is tried again this much later.
+constexpr int kWatchPortRetryMs = 1000;
 
 // One device to commission, named by its MAC (unique among the tasks).
 struct CommissionTask {
@@ -76,6 +89,11 @@ enum class CommissionOutcome : uint8_t {
     IdNotWritten,  // seen with the target values; the ID failed or read back otherwise
     Interrupted,   // the run was stopped before the task had its outcome
 };
+
+// Whether the outcome is a success.
+inline bool Succeeded(CommissionOutcome outcome) {
+    return outcome == CommissionOutcome::Verified || outcome == CommissionOutcome::Confirmed;
+}
 
 struct CommissionResult {
     CommissionOutcome outcome = CommissionOutcome::NotConfirmed;
@@ -109,6 +127,17 @@ public:
     // About once a second while devices are awaited after their setup:
     // how many, and how long the first of them has been awaited.
     virtual void OnWaiting(size_t devices, int waitedMs) = 0;
+    // Every discovery answer the run hears: its record and the interface it
+    // came in on. The observer may add tasks here (a watch's new device).
+    virtual void OnReply(const uint8_t* /*record*/, size_t /*length*/, unsigned /*interface*/) {}
+    // A search has ended: every answer it brought came before. True when the
+    // segment changed (a new device, a device gone, new settings), which
+    // keeps a watch's searches frequent.
+    virtual bool OnSearchEnded() { return false; }
+    // A watch's search found port 3195 taken and was skipped.
+    virtual void OnPortBusy() {}
+    // Watch: true once the run may end (every device it waits for is done).
+    virtual bool Finished() { return false; }
 };
 
 struct CommissionOptions {
@@ -122,8 +151,45 @@ struct CommissionOptions {
     // Interface of the searches (0: as the window's).
     unsigned searchInterface = 0;
     // When given and true, the run ends: every task without an outcome ends
-    // Interrupted (a write of an ID under way ends first, within its limits).
+    // Interrupted, at once (a write of an ID under way is left to end on
+    // its own).
     bool (*stop)() = nullptr;
+    // Watch: the run does not end when its tasks do. It searches on its own
+    // schedule (kWatchSearchMs), telling the observer of every answer, until
+    // the observer is Finished, `watchTimeoutMs` passes (0: never) or stop.
+    // Between its searches it holds the port only while a task needs it.
+    // After the time-out it takes no task more, and ends when its tasks do.
+    bool watch = false;
+    int watchTimeoutMs = 0;
+};
+
+// A run of commissioning on `port`: tasks can be added while it runs (a
+// watch's devices as they come). The port may be closed at the start of a
+// watch; the run opens it when it needs it.
+class Commissioner {
+public:
+    Commissioner(SegmentPort& port, const CommissionOptions& options, CommissionObserver* observer);
+    ~Commissioner();
+    Commissioner(const Commissioner&) = delete;
+    Commissioner& operator=(const Commissioner&) = delete;
+
+    // Adds a task, named by a MAC that no task has yet; it starts at once
+    // (a setup as soon as fewer than setupsAtOnce are in their first
+    // seconds). Returns its number.
+    size_t Add(const CommissionTask& task);
+
+    // Runs until every task has its outcome (a watch: until it ends).
+    void Run();
+
+    size_t Tasks() const;
+    const CommissionTask& Task(size_t task) const;
+    const CommissionResult& Result(size_t task) const;
+    // Whether the watch's time-out has passed (no task is taken after it).
+    bool TimedOut() const;
+
+private:
+    class Run_;
+    std::unique_ptr<Run_> run_;
 };
 
 // Runs every task on `port` (open) and fills `results`, one per task, in

@@ -4,68 +4,102 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 
 #include "channel/COM_Class.h"
 #include "common/ByteOrder.h"
 #include "discovery/TextFormats.h"
 #include "idassign/DeviceId.h"
 
-IdWriters::IdWriters(size_t most)
-    : most_(std::max<size_t>(1, most)), wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+// What the workers share with the caller. A worker holds it too, so that an
+// abandoned write still has it when it ends.
+struct IdWriters::Shared {
+    size_t most = 1;
+    int wake = -1;
+    std::mutex mutex;
+    std::condition_variable queued;
+    std::deque<IdWriteJob> jobs;
+    std::vector<IdWriteDone> done;
+    size_t idle = 0;
+    bool stopping = false;
+
+    ~Shared() {
+        if (wake >= 0) {
+            close(wake);
+        }
+    }
+};
+
+IdWriters::IdWriters(size_t most) : shared_(std::make_shared<Shared>()) {
+    shared_->most = std::max<size_t>(1, most);
+    shared_->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
 
 IdWriters::~IdWriters() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-        jobs_.clear();
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->stopping = true;
+        shared_->jobs.clear();
     }
-    queued_.notify_all();
+    shared_->queued.notify_all();
     for (std::thread& worker : workers_) {
-        worker.join();
+        if (abandoned_) {
+            worker.detach();
+        } else {
+            worker.join();
+        }
     }
-    if (wake_ >= 0) {
-        close(wake_);
-    }
+}
+
+int IdWriters::WakeDescriptor() const {
+    return shared_->wake;
+}
+
+void IdWriters::Abandon() {
+    abandoned_ = true;
 }
 
 void IdWriters::Submit(const IdWriteJob& job) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        jobs_.push_back(job);
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->jobs.push_back(job);
         // A worker more only while every one is busy and the bound allows.
-        if (idle_ < jobs_.size() && workers_.size() < most_) {
-            workers_.emplace_back([this] { Work(); });
+        if (shared_->idle < shared_->jobs.size() && workers_.size() < shared_->most) {
+            workers_.emplace_back(Work, shared_);
         }
     }
-    queued_.notify_one();
+    shared_->queued.notify_one();
 }
 
 std::vector<IdWriteDone> IdWriters::Collect() {
     uint64_t count = 0;
-    if (read(wake_, &count, sizeof count) < 0) {
+    if (read(shared_->wake, &count, sizeof count) < 0) {
         // Nothing signalled: nothing to collect.
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(shared_->mutex);
     std::vector<IdWriteDone> finished;
-    finished.swap(done_);
+    finished.swap(shared_->done);
     return finished;
 }
 
-void IdWriters::Work() {
+void IdWriters::Work(std::shared_ptr<Shared> shared) {
     COM_Class channel;
     channel.Kind = TransportKind::Tcp;
     for (;;) {
         IdWriteJob job;
         {
-            std::unique_lock<std::mutex> lock(mutex_);
-            ++idle_;
-            queued_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            --idle_;
-            if (stopping_) {
+            std::unique_lock<std::mutex> lock(shared->mutex);
+            ++shared->idle;
+            shared->queued.wait(lock,
+                                [&shared] { return shared->stopping || !shared->jobs.empty(); });
+            --shared->idle;
+            if (shared->stopping) {
                 return;
             }
-            job = jobs_.front();
-            jobs_.pop_front();
+            job = shared->jobs.front();
+            shared->jobs.pop_front();
         }
         uint8_t octets[4];
         WriteBigEndian32(octets, job.ip);
@@ -84,11 +118,14 @@ void IdWriters::Work() {
             done.readBack = channel.ReplyData[0];
         }
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            done_.push_back(done);
+            std::lock_guard<std::mutex> lock(shared->mutex);
+            if (shared->stopping) {
+                return;
+            }
+            shared->done.push_back(done);
         }
         const uint64_t one = 1;
-        if (write(wake_, &one, sizeof one) < 0) {
+        if (write(shared->wake, &one, sizeof one) < 0) {
             // The counter is full only with 2^64 - 2 unread wake-ups.
         }
     }

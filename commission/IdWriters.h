@@ -1,10 +1,8 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -33,27 +31,27 @@ class IdWriters {
 public:
     // At most `most` writes run at once (1 or more).
     explicit IdWriters(size_t most);
-    // Waits for the writes that run; queued ones are dropped.
+    // Waits for the writes that run, unless abandoned; queued ones are
+    // dropped.
     ~IdWriters();
     IdWriters(const IdWriters&) = delete;
     IdWriters& operator=(const IdWriters&) = delete;
 
     // Readable while finished writes wait to be collected.
-    int WakeDescriptor() const { return wake_; }
+    int WakeDescriptor() const;
 
     void Submit(const IdWriteJob& job);
     std::vector<IdWriteDone> Collect();
 
-private:
-    void Work();
+    // Lets the writes that run end on their own, unwaited for (a run that
+    // was stopped must end at once; a write may take seconds more).
+    void Abandon();
 
-    size_t most_;
-    int wake_ = -1;
-    std::mutex mutex_;
-    std::condition_variable queued_;
-    std::deque<IdWriteJob> jobs_;
-    std::vector<IdWriteDone> done_;
-    size_t idle_ = 0;
-    bool stopping_ = false;
+private:
+    struct Shared;
+    static void Work(std::shared_ptr<Shared> shared);
+
+    std::shared_ptr<Shared> shared_;
     std::vector<std::thread> workers_;
+    bool abandoned_ = false;
 };

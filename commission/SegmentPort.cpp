@@ -13,12 +13,18 @@
 #include "discovery/DiscoverySocket.h"
 
 SegmentPort::~SegmentPort() {
+    Close();
+}
+
+void SegmentPort::Close() {
     if (socket_ >= 0) {
         close(socket_);
+        socket_ = -1;
     }
 }
 
 int SegmentPort::Open() {
+    Close();
     const int opened = OpenDiscoverySocket(true);
     if (opened < 0) {
         return opened;

@@ -32,6 +32,10 @@ public:
     // each datagram comes in. 0, or the DiscoverDevices code of the step that
     // failed (kDiscoverSocketFailed to kDiscoverBindFailed).
     int Open();
+    // Gives the port back, so that another program (the window, another
+    // velquint) can search; Open takes it again.
+    void Close();
+    bool IsOpen() const { return socket_ >= 0; }
     int Descriptor() const { return socket_; }
 
     // One discovery request, out of interface `interfaceIndex` only, or as

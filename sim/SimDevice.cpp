@@ -108,6 +108,8 @@ bool SetInt(const std::string& text, long minimum, long maximum, int* target) {
 }
 
 constexpr long kLargestDelayMs = 600000;
+// A commissioning line may run all day.
+constexpr long kLargestPresenceMs = 86400000;
 constexpr size_t kIdentifierLength = 7;
 
 // "confirm", "none", or kinds joined by '+': "other-mac+confirm".
@@ -292,6 +294,14 @@ const std::vector<DeviceKey>& DeviceKeys() {
         {"setup-noise-for", "stop that stream after MS ms (default: never)",
          [](const std::string& v, SimDevice* d) {
              return SetInt(v, 0, kLargestDelayMs, &d->setup.noiseForMs);
+         }},
+        {"appear", "plugged in MS ms after the simulator starts: off the network until then",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 0, kLargestPresenceMs, &d->appearMs);
+         }},
+        {"vanish", "unplugged MS ms after the simulator starts: off the network from then on",
+         [](const std::string& v, SimDevice* d) {
+             return SetInt(v, 0, kLargestPresenceMs, &d->vanishMs);
          }},
         {"restart", "restart after a setup: off the network for MS ms (0: never; see Setup below)",
          [](const std::string& v, SimDevice* d) {

@@ -98,7 +98,13 @@ struct SimDevice {
     SimTcpBehaviour tcp;
     bool restarting = false;  // hears and sends nothing, serves no TCP
     bool restartDue = false;  // took a setup, and restarts as its first answer leaves
-    unsigned restarts = 0;    // restarts begun: work queued before one is forgotten
+    int appearMs = 0;         // plugged in this long after the simulator starts; 0: at once
+    int vanishMs = 0;         // unplugged this long after the simulator starts; 0: never
+    bool unplugged = false;   // not on the segment (yet, or any more)
+
+    // Off the network: it hears and sends nothing and serves no TCP.
+    bool Offline() const { return restarting || unplugged; }
+    unsigned restarts = 0;  // restarts begun: work queued before one is forgotten
 };
 
 // Longest datagram the simulator builds.

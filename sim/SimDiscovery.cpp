@@ -87,7 +87,7 @@ void SimDiscovery::Answer(const SimDatagram& request) {
         const SimDevice& device = devices_[i];
         // Every device hears its own copy of the request, and may lose it
         // alone.
-        if (device.discovery.silent || device.restarting || port_.Lost()) {
+        if (device.discovery.silent || device.Offline() || port_.Lost()) {
             continue;
         }
         // Built when it leaves, so settings changed meanwhile show.

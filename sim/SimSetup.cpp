@@ -97,7 +97,7 @@ void SimSetup::Handle(const SimDatagram& datagram) {
         SimDevice& device = devices_[i];
         // A restarting device hears nothing, not even its own MAC; every
         // other one hears its own copy of the datagram, and may lose it alone.
-        if (device.restarting || port_.Lost()) {
+        if (device.Offline() || port_.Lost()) {
             continue;
         }
         if (device.setup.dropFirst > 0 && SimSetupNames(datagram.bytes, datagram.length, device)) {
@@ -173,7 +173,8 @@ void SimSetup::Restart(size_t device) {
     // before this one ends.
     loop_.After(current.setup.restartMs, [this, device] {
         devices_[device].restarting = false;
-        if (restartEnded_) {
+        // One unplugged meanwhile stays off.
+        if (restartEnded_ && !devices_[device].unplugged) {
             restartEnded_(device);
         }
     });

@@ -144,10 +144,9 @@ bool SimTcp::Release(size_t device, std::string* error) {
     // the kernel would take connections on its listener at once.
     for (size_t other = 0; other < listeners_.size(); ++other) {
         const Listener& sharing = listeners_[other];
-        if (other != device && sharing.fd < 0 && !devices_[other].restarting &&
-            !devices_[other].restartDue &&
-            sharing.address == listener.address && sharing.port == listener.port &&
-            !Listen(other, error)) {
+        if (other != device && sharing.fd < 0 && !devices_[other].Offline() &&
+            !devices_[other].restartDue && sharing.address == listener.address &&
+            sharing.port == listener.port && !Listen(other, error)) {
             return false;
         }
     }

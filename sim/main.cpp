@@ -91,6 +91,31 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < options.devices.size(); ++i) {
         std::printf("listening %s\n", tcp.Endpoint(i).c_str());
     }
+    // Devices plugged in and unplugged on a schedule, as on a commissioning
+    // bench: off the network (no answer, no service) while unplugged.
+    for (size_t i = 0; i < options.devices.size() && !options.loopback; ++i) {
+        SimDevice& device = options.devices[i];
+        const auto unplug = [&tcp, &options, i] {
+            options.devices[i].unplugged = true;
+            std::string why;
+            if (!tcp.Halt(i, &why)) {
+                std::fprintf(stderr, "velquint-sim: %s\n", why.c_str());
+            }
+        };
+        if (device.appearMs > 0) {
+            unplug();
+            loop.After(device.appearMs, [&tcp, &options, i] {
+                options.devices[i].unplugged = false;
+                std::string why;
+                if (!options.devices[i].restarting && !tcp.Follow(i, &why)) {
+                    std::fprintf(stderr, "velquint-sim: %s\n", why.c_str());
+                }
+            });
+        }
+        if (device.vanishMs > 0) {
+            loop.After(device.vanishMs, unplug);
+        }
+    }
     if (options.pty) {
         std::string path;
         if (options.devices.empty() || !tcp.ServePty(0, &path, &error)) {

@@ -22,7 +22,7 @@ std::optional<Failure> PrepareApply(SegmentPort& port, const std::vector<PlanRow
     }
     if (settings.stop != nullptr && settings.stop()) {
         return Failure{
-            kExitInterrupted, "stopped during the search; nothing but the search was sent", {}};
+            InterruptedStatus(), "stopped during the search; nothing but the search was sent", {}};
     }
 
     std::vector<std::string> refusals;
@@ -91,35 +91,51 @@ std::optional<Failure> PrepareApply(SegmentPort& port, const std::vector<PlanRow
 
 void CommissionRows(SegmentPort& port, const ApplySettings& settings, Reporter& reporter,
                     std::vector<ApplyRow>& rows) {
-    std::vector<CommissionTask> tasks;
-    std::vector<std::string> labels;
-    for (ApplyRow& item : rows) {
-        if (item.decided) {
-            continue;
-        }
-        CommissionTask task;
-        task.target = SetupValuesFor(item.row.mac, item.target);
-        task.setupNeeded = item.needsSetup;
-        task.id = item.row.id;
-        task.interfaces = item.before->interfaceIndexes;
-        item.task = tasks.size();
-        tasks.push_back(task);
-        labels.push_back(MacText(item.row.mac));
-    }
     CommissionOptions options;
     options.setupsAtOnce = settings.setupsAtOnce;
     options.settleTimeoutMs = settings.settleTimeoutMs;
     options.searchInterface = settings.interfaceIndex;
     options.stop = settings.stop;
-    std::vector<CommissionResult> results;
-    Progress progress(reporter, tasks, labels);
-    Commission(port, tasks, options, &progress, &results);
+    size_t active = 0;
+    for (const ApplyRow& item : rows) {
+        active += item.decided ? 0 : 1;
+    }
+    Progress progress(reporter, active);
+    Commissioner run(port, options, &progress);
+    for (ApplyRow& item : rows) {
+        if (!item.decided) {
+            item.task = run.Add(TaskOf(item));
+            progress.Name(*item.task, MacText(item.row.mac), item.row.id, 0);
+        }
+    }
+    run.Run();
     reporter.Finish();
     for (ApplyRow& item : rows) {
         if (item.task) {
-            item.result = results[*item.task];
+            item.result = run.Result(*item.task);
         }
     }
+}
+
+CommissionTask TaskOf(const ApplyRow& row) {
+    CommissionTask task;
+    task.target = SetupValuesFor(row.row.mac, row.target);
+    task.setupNeeded = row.needsSetup;
+    task.id = row.row.id;
+    task.interfaces = row.before->interfaceIndexes;
+    return task;
+}
+
+std::vector<std::string> AskedCells(const PlanRow& row) {
+    const auto address = [](const std::optional<uint32_t>& value) {
+        return value ? DottedText(*value) : std::string();
+    };
+    return {address(row.ip),
+            address(row.mask),
+            address(row.gateway),
+            row.port ? std::to_string(*row.port) : "",
+            row.baudCode ? BaudText(*row.baudCode) : "",
+            row.id ? std::to_string(*row.id) : ""};
 }
 
 std::optional<FoundDevice> ReportedNow(const ApplyRow& row) {
@@ -142,7 +158,7 @@ int ApplyStatus(const std::vector<ApplyRow>& rows, const ApplySettings& settings
     int status = kExitOk;
     for (const ApplyRow& row : rows) {
         if (row.task && row.result.outcome == CommissionOutcome::Interrupted) {
-            return kExitInterrupted;
+            return InterruptedStatus();
         }
         if (row.task && row.needsSetup && row.result.setupDatagrams == 0) {
             status = kExitLocal;

@@ -47,9 +47,16 @@ struct ApplyRow {
 std::optional<Failure> PrepareApply(SegmentPort& port, const std::vector<PlanRow>& plan,
                                     const ApplySettings& settings, std::vector<ApplyRow>* rows);
 
+// The commissioning task of a row checked against its device.
+CommissionTask TaskOf(const ApplyRow& row);
+
 // Commissions the rows that need it, telling `reporter` each step.
 void CommissionRows(SegmentPort& port, const ApplySettings& settings, Reporter& reporter,
                     std::vector<ApplyRow>& rows);
+
+// What the row asked, as the report's *_asked columns write it: ip, mask,
+// gateway, port, baud, id; empty where it asked nothing.
+std::vector<std::string> AskedCells(const PlanRow& row);
 
 // What the device reported last: during the run, or in the search.
 std::optional<FoundDevice> ReportedNow(const ApplyRow& row);

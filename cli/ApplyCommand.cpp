@@ -2,6 +2,7 @@
 // row per plan row with one outcome each (the work itself is in Apply.cpp).
 #include <CLI/CLI.hpp>
 
+#include <iostream>
 #include <ostream>
 #include <sstream>
 
@@ -11,6 +12,7 @@
 #include "cli/HelpText.h"
 #include "cli/Reporter.h"
 #include "cli/Search.h"
+#include "cli/Station.h"
 #include "cli/ValueChecks.h"
 
 namespace {
@@ -27,9 +29,12 @@ constexpr uint32_t kLargestParallel = 255;
 // a billion, and a mistyped MAC is refused without a long wait.
 constexpr int kDefaultFindTimeoutSeconds = 5;
 constexpr int kLongestTimeoutSeconds = 600;
+// A station may run a whole week of shifts.
+constexpr uint32_t kLongestStationSeconds = 7 * 24 * 3600;
 
-std::string Asked(const std::optional<uint32_t>& address) {
-    return address ? DottedText(*address) : std::string();
+// A row without a MAC that no device took has none to show.
+std::string MacCell(const ApplyRow& item) {
+    return item.row.macNamed || item.task || item.decided ? MacText(item.row.mac) : "";
 }
 
 // The report: one row per plan row, with what its device reports now.
@@ -90,14 +95,10 @@ public:
                         "baud_now", "outcome", "text", "detail"});
         for (const ApplyRow& item : rows_) {
             const PlanRow& row = item.row;
-            std::vector<std::string> cells = {std::to_string(row.line),
-                                              MacText(row.mac),
-                                              Asked(row.ip),
-                                              Asked(row.mask),
-                                              Asked(row.gateway),
-                                              row.port ? std::to_string(*row.port) : "",
-                                              row.baudCode ? BaudText(*row.baudCode) : "",
-                                              row.id ? std::to_string(*row.id) : ""};
+            std::vector<std::string> cells = {std::to_string(row.line), MacCell(item)};
+            for (const std::string& cell : AskedCells(row)) {
+                cells.push_back(cell);
+            }
             for (const FieldComparison& field : Fields(item)) {
                 cells.push_back(field.now == "-" ? "" : field.now);
             }
@@ -179,6 +180,17 @@ private:
     std::vector<ApplyRow> rows_;
 };
 
+// The report file, whole: JSON when its name ends in .json, else CSV.
+std::optional<Failure> WriteReport(const std::string& path, const ApplyReport& report) {
+    std::ostringstream content;
+    if (path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0) {
+        content << report.Json().dump(2) << '\n';
+    } else {
+        report.Csv(content);
+    }
+    return WriteFileAtomically(path, content.str());
+}
+
 struct ApplyCommand {
     std::string planFile;
     bool dryRun = false;
@@ -188,12 +200,15 @@ struct ApplyCommand {
     uint32_t parallel = kDefaultParallel;
     int findTimeoutSeconds = kDefaultFindTimeoutSeconds;
     int settleTimeoutSeconds = kDefaultSettleTimeoutMs / kMillisecondsPerSecond;
+    bool watch = false;
+    uint32_t timeoutSeconds = 0;
+    bool again = false;
 
-    CommandResult Run() const {
+    CommandResult Run(Format format) const {
         std::vector<PlanRow> plan;
-        FailOn(ReadPlanFile(planFile, &plan));
+        FailOn(ReadPlanFile(planFile, &plan, watch));
         for (const PlanRow& row : plan) {
-            if (UnprogrammedMac(row.mac)) {
+            if (row.macNamed && UnprogrammedMac(row.mac)) {
                 Warn(planFile + ":" + std::to_string(row.line) + ": MAC " + MacText(row.mac) +
                      " was never programmed (it ends in FF.FF.FF): every device that shares it "
                      "takes its setup");
@@ -211,6 +226,9 @@ struct ApplyCommand {
 
         SegmentPort port;
         FailOn(OpenPort(port));
+        if (watch) {
+            return RunStation(port, plan, settings, format);
+        }
         std::vector<ApplyRow> rows;
         FailOn(PrepareApply(port, plan, settings, &rows));
         CommandResult result;
@@ -224,22 +242,71 @@ struct ApplyCommand {
         result.status = ApplyStatus(rows, settings);
         const auto report = std::make_shared<ApplyReport>(rows, settings);
         result.shown = report;
+        // The devices were commissioned: the report on stdout still shows
+        // it, and the status says that the file is missing.
         if (!reportFile.empty()) {
-            std::ostringstream content;
-            const bool asJson = reportFile.size() >= 5 &&
-                                reportFile.compare(reportFile.size() - 5, 5, ".json") == 0;
-            if (asJson) {
-                content << report->Json().dump(2) << '\n';
-            } else {
-                report->Csv(content);
-            }
-            // The devices were commissioned: the report on stdout still
-            // shows it, and the status says the file is missing.
-            if (const std::optional<Failure> failure =
-                    WriteFileAtomically(reportFile, content.str())) {
+            if (const std::optional<Failure> failure = WriteReport(reportFile, *report)) {
                 Warn(failure->message);
                 result.status = std::max(result.status, failure->status);
             }
+        }
+        return result;
+    }
+
+    // The commissioning station: the devices as they are plugged in.
+    CommandResult RunStation(SegmentPort& port, const std::vector<PlanRow>& plan,
+                             const ApplySettings& apply, Format format) const {
+        std::vector<ApplyRow> rows;
+        for (const PlanRow& row : plan) {
+            ApplyRow item;
+            item.row = row;
+            rows.push_back(item);
+        }
+        if (!reportFile.empty() && !again) {
+            FailOn(TakeEarlierReport(reportFile, rows));
+        }
+        // The devices on the segment now: they never take a row without a
+        // MAC.
+        RepeatedSearchOptions search;
+        search.interfaceIndex = apply.interfaceIndex;
+        search.stop = apply.stop;
+        DeviceSightings present;
+        FailOn(Search(port, search, interfaceName, &present));
+
+        if (format == Format::Json) {
+            SetCurrentReporter(MakeReporter(ReporterKind::JsonLines, std::cout));
+        }
+        std::optional<Failure> reportFailure;
+        StationSettings settings;
+        settings.apply = apply;
+        settings.timeoutMs = static_cast<int>(timeoutSeconds) * kMillisecondsPerSecond;
+        settings.rowEnded = [&](const std::vector<ApplyRow>& now) {
+            if (!reportFile.empty()) {
+                reportFailure = WriteReport(reportFile, ApplyReport(now, apply));
+            }
+        };
+        ::RunStation(port, settings, present, CurrentReporter(), rows);
+
+        CommandResult result;
+        const auto report = std::make_shared<ApplyReport>(rows, apply);
+        if (!reportFile.empty()) {
+            reportFailure = WriteReport(reportFile, *report);
+        }
+        result.status = Interrupted() ? InterruptedStatus() : kExitOk;
+        for (const ApplyRow& row : rows) {
+            if (result.status == kExitOk && !OutcomeOf(row, apply).Good()) {
+                result.status = kExitDeviceFailed;
+            }
+        }
+        if (reportFailure) {
+            Warn(reportFailure->message);
+            result.status = std::max(result.status, reportFailure->status);
+        }
+        if (format == Format::Json) {
+            // The events went to stdout one by one; the report is the last.
+            CurrentReporter().Event({"report", "", "the report", {{"rows", report->Json()}}});
+        } else {
+            result.shown = report;
         }
         return result;
     }
@@ -288,9 +355,10 @@ CommandRun AddApplyCommand(CLI::App& apply) {
     apply.add_option("PLAN", command->planFile, "The plan: CSV with a header row; - reads stdin")
         ->type_name("FILE")
         ->required();
-    apply.add_flag("-n,--dry-run", command->dryRun,
-                   "Check the plan, search, and show what would be sent to whom; send nothing "
-                   "else");
+    auto* dryRun =
+        apply.add_flag("-n,--dry-run", command->dryRun,
+                       "Check the plan, search, and show what would be sent to whom; send nothing "
+                       "else");
     apply
         .add_option("-r,--report", command->reportFile,
                     "Also write the report to FILE: JSON when it ends in .json, else CSV")
@@ -323,8 +391,26 @@ CommandRun AddApplyCommand(CLI::App& apply) {
                     "Search out of this network interface only, and take only the answers that "
                     "come in on it")
         ->type_name("NAME");
+    auto* watch = apply.add_flag(
+        "-W,--watch", command->watch,
+        "Commissioning station: take the devices as they are plugged in, until every row has "
+        "ended, --timeout or Ctrl-C; rows may leave mac empty");
+    apply
+        .add_option("-T,--timeout", command->timeoutSeconds,
+                    "With --watch: take no device after this many seconds; 0 (the default): "
+                    "never")
+        ->type_name("SECONDS")
+        ->check(NumberCheck(0, kLongestStationSeconds))
+        ->default_str("0")
+        ->needs(watch);
+    watch->excludes(dryRun);
+    apply
+        .add_flag("--again", command->again,
+                  "With --watch: commission every row, also those the --report of an earlier "
+                  "run shows verified")
+        ->needs(watch);
     apply.add_flag("--allow-missing", command->allowMissing,
                    "Report a row whose device does not answer the search instead of refusing "
                    "the plan");
-    return [command] { return command->Run(); };
+    return [command](Format format) { return command->Run(format); };
 }

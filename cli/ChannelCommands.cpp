@@ -210,7 +210,7 @@ CommandRun AddSetIdCommand(CLI::App& setId) {
         ->check(IdCheck())
         ->required();
     command->transport.AddOptions(setId);
-    return [command] { return command->Run(); };
+    return [command](Format) { return command->Run(); };
 }
 
 CommandRun AddTransactCommand(CLI::App& transact) {
@@ -239,5 +239,5 @@ CommandRun AddTransactCommand(CLI::App& transact) {
         ->check(NumberCheck(1, kLargestTimeoutMs))
         ->default_str(std::to_string(kDeviceIdReplyLimitMs));
     command->transport.AddOptions(transact);
-    return [command] { return command->Run(); };
+    return [command](Format) { return command->Run(); };
 }

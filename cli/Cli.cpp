@@ -14,7 +14,8 @@ const char kExitCodesHelp[] =
     "  4    this machine could not do it (port 3195 in use, no such interface,\n"
     "       nothing sent, a serial port or HID device that cannot be opened, a\n"
     "       file or the output that cannot be written)\n"
-    "  130  stopped by Ctrl-C; what was done until then is reported\n";
+    "  130  stopped by Ctrl-C (143: by SIGTERM); what was done until then is\n"
+    "       reported\n";
 
 const char* StatusToken(int status) {
     switch (status) {
@@ -27,6 +28,7 @@ const char* StatusToken(int status) {
         case kExitNotFound:
             return "not-found";
         case kExitInterrupted:
+        case kExitTerminated:
             return "interrupted";
         default:
             return "local-failure";

@@ -17,6 +17,7 @@ enum ExitCode : int {
     kExitNotFound = 3,       // no device answered, or not the one named
     kExitLocal = 4,          // this machine could not do it: port, interface, serial, HID, output
     kExitInterrupted = 130,  // stopped by Ctrl-C (SIGINT), as shells count it
+    kExitTerminated = 143,   // stopped by SIGTERM
 };
 
 // The status as a word for programs: "ok", "device-failed", "refused",

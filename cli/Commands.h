@@ -13,8 +13,9 @@ class App;
 // The commands of velquint. Each adds its arguments and options to its own
 // part of the command line and returns what runs it once the line is
 // parsed: a Run that returns the command's result and prints nothing (the
-// program writes it in the format asked), or ends with a CommandFailure.
-using CommandRun = std::function<CommandResult()>;
+// program writes it in the format asked, which a command that reports as it
+// goes learns too), or ends with a CommandFailure.
+using CommandRun = std::function<CommandResult(Format format)>;
 
 struct CommandSpec {
     const char* name;
@@ -34,9 +35,11 @@ CommandRun AddSetupCommand(CLI::App& command);
 CommandRun AddSetIdCommand(CLI::App& command);
 CommandRun AddTransactCommand(CLI::App& command);
 CommandRun AddApplyCommand(CLI::App& command);
+CommandRun AddWatchCommand(CLI::App& command);
 
 std::string SearchFooter();
 std::string SetupFooter();
 std::string SetIdFooter();
 std::string TransactFooter();
 std::string ApplyFooter();
+std::string WatchFooter();

@@ -50,8 +50,8 @@ bool HoldsNothing(const CsvRecord& record) {
 
 class PlanReader {
 public:
-    PlanReader(const std::string& fileName, std::vector<std::string>* refusals)
-        : fileName_(fileName), refusals_(refusals) {}
+    PlanReader(const std::string& fileName, std::vector<std::string>* refusals, bool macLessRows)
+        : fileName_(fileName), refusals_(refusals), macLessRows_(macLessRows) {}
 
     void Refuse(const CsvPlace& place, const std::string& what) {
         refusals_->push_back(fileName_ + ":" + std::to_string(place.line) + ":" +
@@ -113,8 +113,9 @@ public:
             }
         };
         const std::string mac = cell(kMac);
-        if (mac.empty()) {
-            Refuse(place(kMac), "the row names no MAC");
+        row->macNamed = !mac.empty();
+        if (mac.empty() && !macLessRows_) {
+            Refuse(place(kMac), "the row names no MAC (rows without one need --watch)");
             good = false;
         }
         std::optional<Mac> macRead;
@@ -143,8 +144,9 @@ public:
         std::map<Mac, size_t> macs;
         std::map<uint32_t, size_t> ips;
         for (const PlanRow& row : rows) {
-            const auto [mac, newMac] = macs.emplace(row.mac, row.line);
-            if (!newMac) {
+            const auto [mac, newMac] =
+                row.macNamed ? macs.emplace(row.mac, row.line) : std::make_pair(macs.end(), true);
+            if (row.macNamed && !newMac) {
                 Refuse(places_[row.line].first, "MAC " + MacText(row.mac) + " is planned on line " +
                                                     std::to_string(mac->second) + " already");
             }
@@ -163,6 +165,7 @@ public:
 private:
     std::string fileName_;
     std::vector<std::string>* refusals_;
+    bool macLessRows_;
     size_t positions_[kColumnCount] = {};
     // Where each good row's MAC and IP stand, by the row's line.
     std::map<size_t, std::pair<CsvPlace, CsvPlace>> places_;
@@ -171,7 +174,7 @@ private:
 }  // namespace
 
 bool ReadPlan(std::string_view text, const std::string& fileName, std::vector<PlanRow>* rows,
-              std::vector<std::string>* refusals) {
+              std::vector<std::string>* refusals, bool macLessRows) {
     rows->clear();
     refusals->clear();
     std::vector<CsvRecord> records;
@@ -185,7 +188,7 @@ bool ReadPlan(std::string_view text, const std::string& fileName, std::vector<Pl
         refusals->push_back(fileName + ": the plan is empty: no header, no rows");
         return false;
     }
-    PlanReader reader(fileName, refusals);
+    PlanReader reader(fileName, refusals, macLessRows);
     if (!reader.ReadHeader(records.front())) {
         return false;
     }
@@ -208,7 +211,8 @@ bool ReadPlan(std::string_view text, const std::string& fileName, std::vector<Pl
     return refusals->empty();
 }
 
-std::optional<Failure> ReadPlanFile(const std::string& path, std::vector<PlanRow>* rows) {
+std::optional<Failure> ReadPlanFile(const std::string& path, std::vector<PlanRow>* rows,
+                                    bool macLessRows) {
     const auto cannot = [&path](const std::string& why) {
         return Failure{kExitUsage, "cannot read the plan " + path + ": " + why, {}};
     };
@@ -241,7 +245,7 @@ std::optional<Failure> ReadPlanFile(const std::string& path, std::vector<PlanRow
         return cannot("it is larger than 1 MiB, more than any plan needs");
     }
     std::vector<std::string> refusals;
-    if (!ReadPlan(text, path, rows, &refusals)) {
+    if (!ReadPlan(text, path, rows, &refusals, macLessRows)) {
         return Failure{kExitUsage, "the plan was refused; nothing was sent", refusals};
     }
     return std::nullopt;

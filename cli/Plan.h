@@ -20,6 +20,9 @@
 struct PlanRow : NetworkSettings {
     size_t line = 0;  // the file line the row starts on
     Mac mac{};
+    // False on a row that names no MAC (a station's "the next device gets
+    // these"); `mac` is then the device's that took the row, if any.
+    bool macNamed = true;
     std::optional<uint8_t> id;
 };
 
@@ -39,10 +42,12 @@ constexpr size_t kMostPlanRows = 10000;
 // address, a port or ID out of range, a baud rate the devices do not have,
 // a MAC twice, a target IP twice, no row at all, too many rows. False when
 // there is any.
+// With `macLessRows`, a row may leave its MAC empty.
 bool ReadPlan(std::string_view text, const std::string& fileName, std::vector<PlanRow>* rows,
-              std::vector<std::string>* refusals);
+              std::vector<std::string>* refusals, bool macLessRows = false);
 
 // Reads the plan file `path` (a regular file of at most kLargestPlanBytes;
 // "-" is standard input) and checks it. Nothing, or the failure that refuses
 // it, with every refusal among its details.
-std::optional<Failure> ReadPlanFile(const std::string& path, std::vector<PlanRow>* rows);
+std::optional<Failure> ReadPlanFile(const std::string& path, std::vector<PlanRow>* rows,
+                                    bool macLessRows = false);

@@ -6,11 +6,11 @@
 
 namespace {
 
-std::string FinishedText(const CommissionTask& task, const CommissionResult& result) {
+std::string FinishedText(const std::optional<uint8_t>& id, const CommissionResult& result) {
     switch (result.outcome) {
         case CommissionOutcome::Verified:
-            return task.id ? "ID " + std::to_string(*task.id) + " written and read back, verified"
-                           : "verified";
+            return id ? "ID " + std::to_string(*id) + " written and read back, verified"
+                      : "verified";
         case CommissionOutcome::Confirmed:
             return "setup confirmed";
         case CommissionOutcome::NotConfirmed:
@@ -29,13 +29,24 @@ std::string FinishedText(const CommissionTask& task, const CommissionResult& res
 
 }  // namespace
 
-Progress::Progress(Reporter& reporter, const std::vector<CommissionTask>& tasks,
-                   std::vector<std::string> labels)
-    : reporter_(reporter), tasks_(tasks), labels_(std::move(labels)) {}
+void Progress::Name(size_t task, const std::string& mac, std::optional<uint8_t> id, size_t line) {
+    if (names_.size() <= task) {
+        names_.resize(task + 1);
+    }
+    names_[task] = Named{mac, id, line};
+}
+
+std::string Progress::Count() const {
+    return "[" + std::to_string(finished_) + "/" + std::to_string(total_) + "] ";
+}
 
 void Progress::OnStep(size_t task, CommissionStep step, const CommissionResult& result) {
+    const Named& named = names_.at(task);
     ReportEvent event;
-    event.subject = labels_[task];
+    event.subject = named.mac;
+    if (named.line != 0) {
+        event.values["row"] = named.line;
+    }
     std::string what;
     switch (step) {
         case CommissionStep::SetupSent:
@@ -61,12 +72,11 @@ void Progress::OnStep(size_t task, CommissionStep step, const CommissionResult& 
         case CommissionStep::Finished:
             ++finished_;
             event.event = RowOutcome{KindOf(result.outcome), ""}.Token();
-            what = FinishedText(tasks_[task], result);
+            what = FinishedText(named.id, result);
             event.values["elapsedMs"] = result.elapsedMs;
             break;
     }
-    event.text = "[" + std::to_string(finished_) + "/" + std::to_string(tasks_.size()) + "] " +
-                 labels_[task] + " " + what;
+    event.text = Count() + named.mac + " " + what;
     // A device's first datagram is no news in a log, only on a terminal.
     event.minor = step == CommissionStep::SetupSent && result.setupDatagrams <= 1;
     reporter_.Event(event);
@@ -78,8 +88,7 @@ void Progress::OnWaiting(size_t devices, int waitedMs) {
     status.minor = devices == lastWaiting_;
     lastWaiting_ = devices;
     status.event = "waiting";
-    status.text = "[" + std::to_string(finished_) + "/" + std::to_string(tasks_.size()) +
-                  "] waiting for " + std::to_string(devices) + " device" +
+    status.text = Count() + "waiting for " + std::to_string(devices) + " device" +
                   (devices == 1 ? "" : "s") + " to come back, " +
                   std::to_string(waitedMs / kMillisecondsPerSecond) + " s";
     status.values["devices"] = devices;

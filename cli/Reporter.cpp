@@ -13,6 +13,7 @@
 namespace {
 
 constexpr char kClearLine[] = "\r\033[K";
+constexpr char kLineUp[] = "\033[A";
 constexpr char kDumbTerminal[] = "dumb";
 constexpr size_t kLeastWidth = 20;
 
@@ -39,37 +40,62 @@ private:
 
 class TerminalReporter : public Reporter {
 public:
-    TerminalReporter(std::ostream& out, size_t width)
-        : out_(out), width_(std::max(width, kLeastWidth)) {}
-    void Event(const ReportEvent& event) override { Draw(event.text); }
+    TerminalReporter(std::ostream& out, size_t width, size_t height)
+        : out_(out), width_(std::max(width, kLeastWidth)), height_(height) {}
+    // The lines of the terminal but one, kept for the cursor.
+    size_t BoardRoom() const override { return height_ > 1 ? height_ - 1 : 0; }
+    void Event(const ReportEvent& event) override {
+        if (!board_) {
+            Draw({event.text});
+        }
+    }
+    void Board(const std::vector<std::string>& lines) override {
+        board_ = true;
+        Draw(lines);
+    }
     void Warn(const std::string& message) override { Line("warning: " + message); }
     void Info(const std::string& message) override { Line(message); }
     void Finish() override {
-        if (!status_.empty()) {
-            out_ << kClearLine << std::flush;
-            status_.clear();
-        }
+        Clear();
+        out_ << std::flush;
+        shown_.clear();
     }
 
 private:
-    // The status line, cut so that it never wraps: a wrapped line could not
-    // be redrawn in place.
-    void Draw(const std::string& text) {
-        status_ = text.size() < width_ ? text : text.substr(0, width_ - 1);
-        out_ << kClearLine << status_ << std::flush;
+    // Back to the first line of what is shown, each line cleared on the way.
+    void Clear() {
+        for (size_t i = 0; i < shown_.size(); ++i) {
+            out_ << (i == 0 ? "" : kLineUp) << kClearLine;
+        }
     }
-    // A message above the status line, which is drawn again below it.
-    void Line(const std::string& text) {
-        out_ << kClearLine << Prefixed(text) << '\n';
-        if (!status_.empty()) {
-            out_ << status_;
+    // The lines, each cut so that it never wraps: a wrapped line could not be
+    // redrawn in place.
+    void Draw(const std::vector<std::string>& lines) {
+        Clear();
+        shown_.clear();
+        for (const std::string& line : lines) {
+            shown_.push_back(line.size() < width_ ? line : line.substr(0, width_ - 1));
+        }
+        Show();
+    }
+    void Show() {
+        for (size_t i = 0; i < shown_.size(); ++i) {
+            out_ << (i == 0 ? "" : "\n") << shown_[i];
         }
         out_ << std::flush;
+    }
+    // A message above what is shown, which is drawn again below it.
+    void Line(const std::string& text) {
+        Clear();
+        out_ << Prefixed(text) << '\n';
+        Show();
     }
 
     std::ostream& out_;
     size_t width_;
-    std::string status_;
+    size_t height_;
+    std::vector<std::string> shown_;
+    bool board_ = false;
 };
 
 // "2026-12-08T21:41:42.123Z": UTC, to the millisecond.
@@ -111,19 +137,19 @@ private:
 };
 
 std::unique_ptr<Reporter>& Current() {
-    static std::unique_ptr<Reporter> current = MakeReporter(ReporterForStderr(), std::cerr, [] {
+    static std::unique_ptr<Reporter> current = [] {
         winsize size{};
-        return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0
-                   ? static_cast<size_t>(size.ws_col)
-                   : size_t{80};
-    }());
+        const bool known = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0;
+        return MakeReporter(ReporterForStderr(), std::cerr, known ? size.ws_col : 80,
+                            known ? size.ws_row : 24);
+    }();
     return current;
 }
 
-volatile std::sig_atomic_t interrupted = 0;
+volatile std::sig_atomic_t interruptedBy = 0;
 
-extern "C" void OnInterrupt(int) {
-    interrupted = 1;
+extern "C" void OnInterrupt(int signal) {
+    interruptedBy = signal;
 }
 
 }  // namespace
@@ -134,10 +160,11 @@ ReporterKind ReporterForStderr() {
     return isatty(STDERR_FILENO) == 1 && !dumb ? ReporterKind::Terminal : ReporterKind::Lines;
 }
 
-std::unique_ptr<Reporter> MakeReporter(ReporterKind kind, std::ostream& out, size_t width) {
+std::unique_ptr<Reporter> MakeReporter(ReporterKind kind, std::ostream& out, size_t width,
+                                       size_t height) {
     switch (kind) {
         case ReporterKind::Terminal:
-            return std::make_unique<TerminalReporter>(out, width);
+            return std::make_unique<TerminalReporter>(out, width, height);
         case ReporterKind::JsonLines:
             return std::make_unique<JsonLinesReporter>(out);
         case ReporterKind::Lines:
@@ -166,12 +193,18 @@ void WatchForInterrupt() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     // No SA_RESTART: a wait that the signal breaks returns at once and the
-    // loop around it sees the flag. The second Ctrl-C finds the default.
+    // loop around it sees the flag. The second signal finds the default.
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 bool Interrupted() {
-    return interrupted != 0;
+    return interruptedBy != 0;
+}
+
+int InterruptedStatus() {
+    constexpr int kSignalStatusBase = 128;
+    return kSignalStatusBase + (interruptedBy != 0 ? interruptedBy : SIGINT);
 }

@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 // How work that takes a while tells the person or program at the other end
 // what it does. The work calls a Reporter; which one depends on where the
@@ -35,6 +36,12 @@ public:
     // A step of an item, or what the work waits for now: the status line on
     // a terminal, redrawn in place; elsewhere a line of its own.
     virtual void Event(const ReportEvent& event) = 0;
+    // A live view of several lines (a table and its summary): redrawn in
+    // place on a terminal, where it takes the status line's place and events
+    // no longer show; nothing elsewhere, where the events tell the story.
+    virtual void Board(const std::vector<std::string>& /*lines*/) {}
+    // How many lines a board may have (0: none is shown).
+    virtual size_t BoardRoom() const { return 0; }
     // "velquint: warning: ..." and "velquint: ...": always lines of their own.
     virtual void Warn(const std::string& message) = 0;
     virtual void Info(const std::string& message) = 0;
@@ -47,8 +54,10 @@ enum class ReporterKind { Terminal, Lines, JsonLines };
 // The reporter for stderr as it is: Terminal or Lines.
 ReporterKind ReporterForStderr();
 
-// A reporter of `kind` writing to `out` (a terminal of `width` columns).
-std::unique_ptr<Reporter> MakeReporter(ReporterKind kind, std::ostream& out, size_t width = 80);
+// A reporter of `kind` writing to `out` (a terminal of `width` columns and
+// `height` lines).
+std::unique_ptr<Reporter> MakeReporter(ReporterKind kind, std::ostream& out, size_t width = 80,
+                                       size_t height = 24);
 
 // The reporter of the running command (Lines on stderr, or Terminal, until a
 // command chooses another). Warn and Say go through it.
@@ -58,8 +67,10 @@ void SetCurrentReporter(std::unique_ptr<Reporter> reporter);
 void Warn(const std::string& message);
 void Say(const std::string& message);
 
-// Ctrl-C (SIGINT) asks the running work to stop: long loops look at
-// Interrupted() and end with what they have, and the command ends with
-// kExitInterrupted. A second Ctrl-C ends the program at once.
+// Ctrl-C (SIGINT) or SIGTERM asks the running work to stop: long loops look
+// at Interrupted() and end with what they have, and the command ends with
+// InterruptedStatus() (130 for SIGINT, 143 for SIGTERM, as shells count
+// them). A second signal ends the program at once.
 void WatchForInterrupt();
 bool Interrupted();
+int InterruptedStatus();

@@ -106,7 +106,7 @@ struct SearchCommand {
         CommandResult result;
         result.shown = std::make_shared<DeviceList>(devices);
         if (Interrupted()) {
-            result.status = kExitInterrupted;
+            result.status = InterruptedStatus();
             result.closing = "the search was stopped; these devices had answered until then";
             result.closingIsWarning = true;
         } else if (devices.empty()) {
@@ -163,5 +163,5 @@ CommandRun AddSearchCommand(CLI::App& search) {
         ->type_name("SECONDS")
         ->check(NumberCheck(0, kLongestFirstWaitSeconds))
         ->default_str(std::to_string(kSearchFirstWaitMs / kMillisecondsPerSecond));
-    return [command] { return command->Run(); };
+    return [command](Format) { return command->Run(); };
 }

@@ -84,7 +84,7 @@ struct SetupCommand {
         DeviceSightings found;
         FailOn(Search(port, search, interfaceName, &found));
         if (Interrupted()) {
-            Fail(kExitInterrupted, "stopped during the search; nothing was sent but the search");
+            Fail(InterruptedStatus(), "stopped during the search; nothing was sent but the search");
         }
         const std::vector<const DeviceSighting*> heard = found.Of(target);
         if (heard.empty()) {
@@ -137,7 +137,7 @@ struct SetupCommand {
         result.closing = Closing(target, outcome, done.confirmed);
         if (!outcome.Good()) {
             result.status =
-                outcome.kind == RowOutcome::Interrupted ? kExitInterrupted : kExitDeviceFailed;
+                outcome.kind == RowOutcome::Interrupted ? InterruptedStatus() : kExitDeviceFailed;
             result.closingIsWarning = true;
         }
         return result;
@@ -261,5 +261,5 @@ CommandRun AddSetupCommand(CLI::App& setup) {
                     "Search out of this network interface only, and take only the answers that "
                     "come in on it")
         ->type_name("NAME");
-    return [command] { return command->Run(); };
+    return [command](Format) { return command->Run(); };
 }

@@ -131,7 +131,7 @@ void PrintComparison(std::ostream& out, const std::vector<FieldComparison>& fiel
 const char* RowOutcome::Token() const {
     static const char* const kTokens[] = {
         "verified",     "already-set",    "confirmed", "not-confirmed", "not-back",
-        "other-values", "id-not-written", "not-found", "interrupted",
+        "other-values", "id-not-written", "not-found", "interrupted",   "refused",
     };
     return kTokens[kind];
 }
@@ -147,6 +147,7 @@ const char* RowOutcome::Text() const {
         "ID not written",
         "not found",
         "stopped",
+        "refused",
     };
     return kTexts[kind];
 }

@@ -74,6 +74,7 @@ struct RowOutcome {
         IdNotWritten,  // back with the asked values; the ID failed or read back otherwise
         NotFound,      // did not answer the search
         Interrupted,   // the run was stopped (Ctrl-C) before the row ended
+        Refused,       // the row cannot be carried out on its device (a station's)
     };
     Kind kind = NotConfirmed;
     std::string detail;

@@ -42,6 +42,8 @@ const std::vector<CommandSpec>& VelquintCommands() {
          TransactFooter, false, AddTransactCommand},
         {"apply", "Commission the devices of a plan file and report what each now has", ApplyFooter,
          true, AddApplyCommand},
+        {"watch", "Follow the segment live: devices that appear, change or are gone", WatchFooter,
+         false, AddWatchCommand},
     };
     return commands;
 }
@@ -95,7 +97,7 @@ int RunVelquint(int argc, char** argv) {
     const Format format = entry.format->Chosen();
     WatchForInterrupt();
     try {
-        const CommandResult result = entry.run();
+        const CommandResult result = entry.run(format);
         CurrentReporter().Finish();
         return WriteResult(result, format) ? result.status : OutputFailed();
     } catch (const CommandFailure& failure) {

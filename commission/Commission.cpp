@@ -354,7 +354,11 @@ private:
             }
             return;
         }
-        if (now < nextWatchSearchAt_ || searchOpen_ || !EnsurePort(now)) {
+        if (now < nextWatchSearchAt_ || searchOpen_) {
+            return;
+        }
+        if (!EnsurePort(now)) {
+            nextWatchSearchAt_ = portRetryAt_;
             return;
         }
         watchSearch_ = true;
@@ -390,11 +394,14 @@ private:
             next = std::min(next, SearchEndsAt());
         }
         if (options_.watch) {
-            next =
-                std::min({next,
-                          watchSearch_ ? watchSearchStartedAt_ + Milliseconds(kSearchPassIntervalMs)
-                                       : nextWatchSearchAt_,
-                          watchEndsAt_});
+            next = std::min(next, watchEndsAt_);
+            // A watch's search waits while another search listens or a
+            // device is awaited.
+            if (!watchSearch_ && !searchOpen_ && nextSearchAt_ == kNever) {
+                next = std::min(next, nextWatchSearchAt_);
+            } else if (watchSearch_ && watchPasses_ < kWatchPasses) {
+                next = std::min(next, watchSearchStartedAt_ + Milliseconds(kSearchPassIntervalMs));
+            }
         }
         if (!queued_.empty() && !port_.IsOpen()) {
             next = std::min(next, portRetryAt_);

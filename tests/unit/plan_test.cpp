@@ -104,7 +104,7 @@ TEST(Plan, RefusesWithFileLineAndColumn) {
         {header + row + "10.0.0.1 junk\n",
          {"p.csv:2:19: ip '10.0.0.1 junk' is not a dotted IPv4 address (four numbers 0-255)"}},
         {"mac,port,baud,id\n,70000,9601,-1\n",
-         {"p.csv:2:1: the row names no MAC",
+         {"p.csv:2:1: the row names no MAC (rows without one need --watch)",
           "p.csv:2:2: port '70000' is not a port number (1 to 65535)",
           "p.csv:2:8: baud '9601' is not a baud rate the devices have (300, 1200, 4800, 9600, "
           "19200, 38400, 57600 or 115200)",

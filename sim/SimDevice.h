@@ -102,6 +102,7 @@ struct SimDevice {
     uint8_t id = 0;  // the ID that the last Set ID request stored
     SimTcpBehaviour tcp;
     bool restarting = false;  // hears and sends nothing, serves no TCP
+    bool restartDue = false;  // has taken a setup that it restarts after, and not yet begun
     unsigned restarts = 0;    // restarts begun: work queued before one is forgotten
 };
 

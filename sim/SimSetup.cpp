@@ -107,6 +107,7 @@ void SimSetup::Handle(const SimDatagram& datagram) {
         if (!ApplySimSetup(datagram.bytes, datagram.length, &device)) {
             continue;
         }
+        device.restartDue = RestartsAfterSetup(device);
         if (applied_) {
             applied_(i);
         }
@@ -134,11 +135,15 @@ void SimSetup::Answer(size_t device, const sockaddr_in& destination, size_t next
     if (current.restarts != life || next >= current.setup.replies.size()) {
         return;
     }
-    port_.SendTo(destination, BuildSimSetupAnswer(current, current.setup.replies[next]));
+    const std::vector<uint8_t> answer = BuildSimSetupAnswer(current, current.setup.replies[next]);
     if (next == 0 && RestartsAfterSetup(current)) {
+        // Off the network before the answer leaves: after it, a peer that
+        // acts on it at once could still find the TCP service up.
         Restart(device);
+        port_.SendTo(destination, answer);
         return;
     }
+    port_.SendTo(destination, answer);
     loop_.After(current.setup.gapMs, [this, device, destination, next, life] {
         Answer(device, destination, next + 1, life);
     });
@@ -159,6 +164,7 @@ void SimSetup::SendNoise(size_t device, const sockaddr_in& destination, uint64_t
 void SimSetup::Restart(size_t device) {
     SimDevice& current = devices_[device];
     current.restarting = true;
+    current.restartDue = false;
     ++current.restarts;
     if (restartBegan_) {
         restartBegan_(device);

@@ -148,10 +148,13 @@ bool SimTcp::Release(size_t device, std::string* error) {
     close(listener.fd);
     listener.fd = -1;
     // The devices that shared this service keep it, as though they had come
-    // first: the first of them listens, the others share its listener.
+    // first: the first of them listens, the others share its listener. One
+    // about to restart takes nothing over, or a twin's service would still
+    // answer after its restart has begun.
     for (size_t other = 0; other < listeners_.size(); ++other) {
         const Listener& sharing = listeners_[other];
-        if (other != device && sharing.fd < 0 && !devices_[other].restarting &&
+        const SimDevice& heir = devices_[other];
+        if (other != device && sharing.fd < 0 && !heir.restarting && !heir.restartDue &&
             sharing.address == listener.address && sharing.port == listener.port &&
             !Listen(other, error)) {
             return false;

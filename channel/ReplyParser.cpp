@@ -84,6 +84,8 @@ int ReplyFrameParser::Feed(uint8_t byte) {
             }
             count_ = byte;
             *sink_.length = count_;
+            frameLength_ =
+                static_cast<uint32_t>(kReplyShortHeaderSize + count_ + kFrameTrailerSize);
             dataCount_ = 0;
             state_ = State::Data;
             return 0;
@@ -104,6 +106,7 @@ int ReplyFrameParser::Feed(uint8_t byte) {
                 return Finish(kReplyCountTooLarge);
             }
             *sink_.length = count_;
+            frameLength_ = static_cast<uint32_t>(kReplyLongHeaderSize + count_ + kFrameTrailerSize);
             dataCount_ = 0;
             state_ = State::Data;
             return 0;

@@ -19,6 +19,8 @@ class COM_Class;
 //   then c data bytes, CRC-16/ARC of every byte before it (LE), end marker.
 // A reply may use the short form for any count up to 255 and must use the
 // long form above that.
+constexpr std::size_t kReplyShortHeaderSize = 10;
+constexpr std::size_t kReplyLongHeaderSize = 12;
 
 // What a reply must match, taken from the request that was sent.
 struct ReplyExpectation {
@@ -50,6 +52,10 @@ public:
 
     // A start marker has been taken (also once the parse has finished).
     bool InsideFrame() const;
+
+    // The whole frame's length in bytes, start marker to end marker, as its
+    // count declares it; 0 until the count has passed its checks.
+    uint32_t FrameLength() const { return frameLength_; }
 
 private:
     enum class State : uint8_t {
@@ -83,6 +89,7 @@ private:
     uint32_t count_ = 0;
     uint32_t dataCount_ = 0;
     uint8_t crcLow_ = 0;
+    uint32_t frameLength_ = 0;
 };
 
 // The parser that every receive loop starts for one transaction: it expects
@@ -96,6 +103,8 @@ public:
     int Feed(uint8_t byte) { return core_.Feed(byte); }
     // A start marker has been taken (the parser is past its waiting state).
     bool InsideFrame() const { return core_.InsideFrame(); }
+    // The frame's declared length in bytes; 0 until its count is known.
+    uint32_t FrameLength() const { return core_.FrameLength(); }
 
 private:
     ReplyFrameParser core_;

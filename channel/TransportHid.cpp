@@ -86,6 +86,13 @@ int HidRead(COM_Class& channel, uint8_t* buffer, std::size_t room, uint32_t wait
     return static_cast<int>(payload);
 }
 
+// The reports the frame needs, full ones, each at the interval, with the
+// margin.
+uint64_t HidFrameAllowance(const COM_Class& /*channel*/, uint32_t frameBytes) {
+    const uint64_t reports = (uint64_t{frameBytes} + kHidMaxPayload - 1) / kHidMaxPayload;
+    return reports * kHidReportIntervalMs * kLineTimeMargin;
+}
+
 }  // namespace
 
 std::size_t PackOutputReport(const uint8_t* frame, std::size_t length, uint8_t* report) {
@@ -119,5 +126,5 @@ HidBackend* SetHidBackend(HidBackend* backend) {
 }
 
 const TransportOps kHidTransport = {
-    HidOpenDevice, HidCloseDevice, nullptr, HidSend, HidRead,
+    HidOpenDevice, HidCloseDevice, nullptr, HidSend, HidRead, HidFrameAllowance,
 };

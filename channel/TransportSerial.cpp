@@ -277,6 +277,17 @@ int SerialRead(COM_Class& channel, uint8_t* buffer, std::size_t room, uint32_t w
     return waiting;
 }
 
+// The frame's time on the line at the channel's rate, with the margin. An
+// open port always runs at a rate of the table; a channel without a rate gets
+// the slowest, the most generous reading.
+uint64_t SerialFrameAllowance(const COM_Class& channel, uint32_t frameBytes) {
+    constexpr uint64_t kMsPerSecond = 1000;
+    const uint64_t rate = channel.BaudRate != 0 ? channel.BaudRate : kLineRates[0].rate;
+    const uint64_t bitMs =
+        uint64_t{frameBytes} * kSerialBitsPerByte * kLineTimeMargin * kMsPerSecond;
+    return (bitMs + rate - 1) / rate;
+}
+
 }  // namespace
 
 bool SerialDevicePath(const char* portName, std::size_t fieldSize, std::string* path) {
@@ -310,5 +321,5 @@ bool SerialDevicePath(const char* portName, std::size_t fieldSize, std::string* 
 }
 
 const TransportOps kSerialTransport = {
-    SerialOpenPort, SerialClosePort, SerialDrain, SerialSend, SerialRead,
+    SerialOpenPort, SerialClosePort, SerialDrain, SerialSend, SerialRead, SerialFrameAllowance,
 };

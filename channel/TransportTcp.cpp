@@ -226,6 +226,11 @@ int ReadTcp(COM_Class& channel, uint8_t* buffer, std::size_t room, uint32_t wait
     }
 }
 
+uint64_t TcpFrameAllowance(const COM_Class& /*channel*/, uint32_t /*frameBytes*/) {
+    return kTcpFrameAllowanceMs;
+}
+
 }  // namespace
 
-const TransportOps kTcpTransport = {OpenTcp, CloseTcp, DrainTcp, SendTcp, ReadTcp};
+const TransportOps kTcpTransport = {OpenTcp, CloseTcp, DrainTcp,
+                                    SendTcp, ReadTcp,  TcpFrameAllowance};

@@ -8,6 +8,7 @@
 
 #include "channel/COM_Class.h"
 #include "channel/ChannelResult.h"
+#include "channel/Transport.h"
 #include "cli/Commands.h"
 #include "cli/HelpText.h"
 #include "cli/Transport.h"
@@ -193,8 +194,12 @@ struct TransactCommand {
 std::string SetIdFooter() {
     return Wrapped("Over TCP the connection may take " + Duration(kDeviceIdConnectLimitMs) +
                    "; the device has " + Duration(kDeviceIdReplyLimitMs) +
-                   " to answer, and the ID its answer carries must be the ID written. A serial "
-                   "port needs a user in the dialout group.");
+                   " to begin its answer, each byte of it restarts that wait, and the answer as "
+                   "a whole has no more than that and the time its length needs on the line "
+                   "(over TCP " +
+                   Duration(static_cast<int>(kTcpFrameAllowanceMs)) +
+                   " more; see SET ID in the manual). The ID the answer carries must be the ID "
+                   "written. A serial port needs a user in the dialout group.");
 }
 
 std::string TransactFooter() {

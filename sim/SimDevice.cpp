@@ -154,6 +154,8 @@ constexpr long kMostNoiseBytes = 100000;
 constexpr long kLongestTrickleGapMs = 60000;
 constexpr long kLargestAddress = 4294967295L;
 constexpr long kLargestLongCount = 65535;
+constexpr long kSlowestLineRate = 50;
+constexpr long kFastestLineRate = 4000000;
 
 bool SetFlag(const std::string& text, bool* target) {
     int flag = 0;
@@ -170,6 +172,7 @@ bool ParseTcpReply(const std::string& text, SimTcpReply* reply) {
         {"none", SimTcpReply::None},
         {"close", SimTcpReply::Close},
         {"trickle", SimTcpReply::Trickle},
+        {"trickle-frame", SimTcpReply::TrickleFrame},
     };
     for (const auto& kind : kKinds) {
         if (text == kind.first) {
@@ -309,7 +312,8 @@ const std::vector<DeviceKey>& DeviceKeys() {
          }},
         {"id", "the stored ID, 0..255, until a Set ID request changes it (default 0)",
          [](const std::string& v, SimDevice* d) { return SetByte(v, &d->id); }},
-        {"tcp-reply", "what follows a request: answer, none, close or trickle (see TCP below)",
+        {"tcp-reply",
+         "what follows a request: answer, none, close, trickle or trickle-frame (see TCP below)",
          [](const std::string& v, SimDevice* d) { return ParseTcpReply(v, &d->tcp.reply); }},
         {"tcp-delay", "answer (or close, or start the trickle) this many ms after a request",
          [](const std::string& v, SimDevice* d) {
@@ -358,10 +362,30 @@ const std::vector<DeviceKey>& DeviceKeys() {
          }},
         {"tcp-before", "bytes as hex sent as soon as a connection is accepted, before any request",
          [](const std::string& v, SimDevice* d) { return SetTcpBytes(v, &d->tcp.before); }},
-        {"tcp-trickle", "trickle one byte every MS ms (tcp-reply=trickle; default 50)",
+        {"tcp-trickle", "trickle one byte every MS ms (tcp-reply=trickle unless trickle-frame; 50)",
          [](const std::string& v, SimDevice* d) {
-             d->tcp.reply = SimTcpReply::Trickle;
+             if (d->tcp.reply != SimTcpReply::TrickleFrame) {
+                 d->tcp.reply = SimTcpReply::Trickle;
+             }
              return SetInt(v, 1, kLongestTrickleGapMs, &d->tcp.trickleMs);
+         }},
+        {"tcp-size", "reply with N data bytes, 1..12000: the stored ID, then 1, 2, 3, ...",
+         [](const std::string& v, SimDevice* d) {
+             long value = 0;
+             if (!ParseNumber(v, 1, static_cast<long>(kMostTcpBytes), &value)) {
+                 return false;
+             }
+             d->tcp.size = static_cast<uint32_t>(value);
+             return true;
+         }},
+        {"tcp-baud", "send replies at the pace of a serial line of 50..4000000 bit/s",
+         [](const std::string& v, SimDevice* d) {
+             long value = 0;
+             if (!ParseNumber(v, kSlowestLineRate, kFastestLineRate, &value)) {
+                 return false;
+             }
+             d->tcp.lineRate = static_cast<uint32_t>(value);
+             return true;
          }},
         {"tcp-flood", "accept or request: from then on, stream zeros as fast as the tool reads",
          [](const std::string& v, SimDevice* d) { return ParseTcpFlood(v, &d->tcp.flood); }},

@@ -49,6 +49,9 @@ enum class SimTcpReply {
     None,     // nothing; the connection stays open
     Close,    // closes the connection
     Trickle,  // an endless trickle of bytes that are no start marker
+    // A reply frame's header announcing a long frame, then one byte at a
+    // time: a frame that would hold together, only hours late.
+    TrickleFrame,
 };
 
 // When a device starts streaming zeros at the tool as fast as the connection
@@ -77,6 +80,8 @@ struct SimTcpBehaviour {
     bool forceData = false;    // reply with `data` instead of the stored ID
     std::vector<uint8_t> data;
     std::vector<uint8_t> before;  // sent as soon as a connection is accepted
+    uint32_t size = 0;            // data bytes of the reply: the ID, then 1, 2, ...; 0: the ID
+    uint32_t lineRate = 0;        // bit/s of the line whose pace replies keep; 0: all at once
     int trickleMs = 50;           // between the bytes of a trickle
     SimTcpFlood flood = SimTcpFlood::None;
     int floodForMs = -1;  // how long a flood lasts; -1: until the connection closes

@@ -165,6 +165,14 @@ std::vector<uint8_t> BuildSimReply(const SimRequest& request, const SimTcpBehavi
     return frame;
 }
 
+std::vector<uint8_t> SimReplyData(uint8_t id, uint32_t size) {
+    std::vector<uint8_t> data{id};
+    for (uint32_t n = 1; n < size; ++n) {
+        data.push_back(static_cast<uint8_t>(n & 0xFF));
+    }
+    return data;
+}
+
 uint8_t SimNoiseByte(size_t n) {
     const uint8_t byte = static_cast<uint8_t>(n & 0xFF);
     return byte == simframe::kReplyStart || byte == kOtherRowReplyStart ? kNoiseStandIn : byte;

@@ -70,5 +70,9 @@ private:
 std::vector<uint8_t> BuildSimReply(const SimRequest& request, const SimTcpBehaviour& behaviour,
                                    uint8_t result, const std::vector<uint8_t>& data);
 
+// The data of a reply of `size` bytes: the device's ID, then 1, 2, 3, ...
+// (wrapping at 256); size 0 gives the ID alone.
+std::vector<uint8_t> SimReplyData(uint8_t id, uint32_t size);
+
 // Byte number `n` of a stream that holds no reply start marker.
 uint8_t SimNoiseByte(size_t n);

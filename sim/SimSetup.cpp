@@ -107,12 +107,12 @@ void SimSetup::Handle(const SimDatagram& datagram) {
         if (!ApplySimSetup(datagram.bytes, datagram.length, &device)) {
             continue;
         }
+        device.restartDue = RestartsAfterSetup(device);
         if (applied_) {
             applied_(i);
         }
         const sockaddr_in sender = datagram.sender;
         const unsigned life = device.restarts;
-        device.restartDue = RestartsAfterSetup(device);
         if (!device.setup.replies.empty()) {
             loop_.After(device.setup.delayMs,
                         [this, i, sender, life] { Answer(i, sender, 0, life); });
@@ -136,9 +136,9 @@ void SimSetup::Answer(size_t device, const sockaddr_in& destination, size_t next
         return;
     }
     const std::vector<uint8_t> answer = BuildSimSetupAnswer(current, current.setup.replies[next]);
-    // The device goes off the network with its first answer: its service is
-    // closed before the answer can tell anyone that the setup took.
     if (next == 0 && RestartsAfterSetup(current)) {
+        // Off the network before the answer leaves: after it, a peer that
+        // acts on it at once could still find the TCP service up.
         Restart(device);
         port_.SendTo(destination, answer);
         return;
@@ -163,8 +163,8 @@ void SimSetup::SendNoise(size_t device, const sockaddr_in& destination, uint64_t
 
 void SimSetup::Restart(size_t device) {
     SimDevice& current = devices_[device];
-    current.restartDue = false;
     current.restarting = true;
+    current.restartDue = false;
     ++current.restarts;
     if (restartBegan_) {
         restartBegan_(device);

@@ -21,6 +21,15 @@ constexpr size_t kReceiveChunk = 4096;
 constexpr size_t kFloodChunk = 65536;
 constexpr int kFloodPauseMs = 1;
 constexpr uint64_t kFloodForEver = UINT64_MAX;
+// What a frame that trickles announces unless tcp-size says otherwise: long
+// enough that, one byte just inside each time-out, it would take hours.
+constexpr uint32_t kTrickleFrameSize = 4000;
+// The header of a long-form reply, up to its count: the part of a trickling
+// frame that goes at once, so that the tool knows the length it waits for.
+constexpr size_t kLongReplyHeader = 12;
+// A serial line carries a start bit, 8 data bits and a stop bit per byte.
+constexpr uint64_t kLineBitsPerByte = 10;
+constexpr uint64_t kMsPerSecond = 1000;
 
 uint32_t HostOrder(const std::array<uint8_t, 4>& address) {
     uint32_t value = 0;
@@ -264,6 +273,7 @@ void SimTcp::Handle(const ConnectionPtr& connection, const SimFrameSeen& frame) 
             loop_.After(behaviour.delayMs, [this, connection] { Trickle(connection, 0); });
             return;
         case SimTcpReply::Answer:
+        case SimTcpReply::TrickleFrame:
             break;
     }
     // The ID is taken when the request arrives; only the answer waits.
@@ -286,16 +296,64 @@ void SimTcp::Answer(const ConnectionPtr& connection, const SimRequest& request) 
     const bool setId = request.function == simframe::kSetIdFunction &&
                        request.command == simframe::kSetIdCommand && !request.data.empty();
     const uint8_t result = setId ? behaviour.result : simframe::kUnknownRequestResult;
+    const bool trickle = behaviour.reply == SimTcpReply::TrickleFrame;
+    SimTcpBehaviour shape = behaviour;
+    shape.longForm = behaviour.longForm || trickle;
+    const uint32_t size = trickle && behaviour.size == 0 ? kTrickleFrameSize : behaviour.size;
     const std::vector<uint8_t> data =
-        behaviour.forceData ? behaviour.data : std::vector<uint8_t>{device.id};
+        behaviour.forceData ? behaviour.data : SimReplyData(device.id, size);
 
     std::vector<uint8_t> bytes;
     for (int n = 0; n < behaviour.noiseBytes; ++n) {
         bytes.push_back(SimNoiseByte(static_cast<size_t>(n)));
     }
-    const std::vector<uint8_t> reply = BuildSimReply(request, behaviour, result, data);
+    const size_t headerEnd = bytes.size() + kLongReplyHeader;
+    const std::vector<uint8_t> reply = BuildSimReply(request, shape, result, data);
     bytes.insert(bytes.end(), reply.begin(), reply.end());
-    Send(connection, bytes);
+    auto shared = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+    if (trickle) {
+        Send(connection,
+             std::vector<uint8_t>(shared->begin(), shared->begin() + static_cast<long>(headerEnd)));
+        loop_.After(behaviour.trickleMs,
+                    [this, connection, shared, headerEnd] { Drip(connection, shared, headerEnd); });
+    } else if (behaviour.lineRate != 0) {
+        Pace(connection, shared, 0, SimLoop::NowMs());
+    } else {
+        Send(connection, *shared);
+    }
+}
+
+void SimTcp::Drip(const ConnectionPtr& connection, const SharedBytes& bytes, size_t next) {
+    if (connection->fd < 0 || next >= bytes->size()) {
+        return;
+    }
+    Send(connection, {(*bytes)[next]});
+    loop_.After(devices_[connection->device].tcp.trickleMs,
+                [this, connection, bytes, next] { Drip(connection, bytes, next + 1); });
+}
+
+void SimTcp::Pace(const ConnectionPtr& connection, const SharedBytes& bytes, size_t next,
+                  uint64_t startMs) {
+    if (connection->fd < 0) {
+        return;
+    }
+    // Byte n leaves n byte times after the first, counted from the start so
+    // that a late timer does not slow the line down.
+    const uint64_t rate = devices_[connection->device].tcp.lineRate;
+    const uint64_t byteTimes =
+        (SimLoop::NowMs() - startMs) * rate / (kLineBitsPerByte * kMsPerSecond);
+    const size_t due = static_cast<size_t>(std::min<uint64_t>(bytes->size(), byteTimes + 1));
+    if (due > next) {
+        Send(connection, std::vector<uint8_t>(bytes->begin() + static_cast<long>(next),
+                                              bytes->begin() + static_cast<long>(due)));
+    }
+    if (due >= bytes->size()) {
+        return;
+    }
+    const uint64_t dueMs = startMs + (due * kLineBitsPerByte * kMsPerSecond + rate - 1) / rate;
+    const uint64_t now = SimLoop::NowMs();
+    loop_.After(static_cast<int>(dueMs > now ? dueMs - now : 0),
+                [this, connection, bytes, due, startMs] { Pace(connection, bytes, due, startMs); });
 }
 
 void SimTcp::Trickle(const ConnectionPtr& connection, size_t n) {

@@ -74,6 +74,10 @@ private:
     void Handle(const ConnectionPtr& connection, const SimFrameSeen& frame);
     void Answer(const ConnectionPtr& connection, const SimRequest& request);
     void Trickle(const ConnectionPtr& connection, size_t n);
+    using SharedBytes = std::shared_ptr<const std::vector<uint8_t>>;
+    void Drip(const ConnectionPtr& connection, const SharedBytes& bytes, size_t next);
+    void Pace(const ConnectionPtr& connection, const SharedBytes& bytes, size_t next,
+              uint64_t startMs);
     void StartFlood(const ConnectionPtr& connection);
     void Flood(const ConnectionPtr& connection);
     void Send(const ConnectionPtr& connection, const std::vector<uint8_t>& bytes);

@@ -126,6 +126,17 @@ R=reply_receive
 { bin 01 00 00 00 01 02 01 3F $(long_reply 300); } | seed $R cipher-long-form
 { bin 01 00 00 00 01 00 01 07 91 00 01 00 00 00 01 00 FE; } | seed $R cut-mid-frame
 
+# --- reply_loop: address, sequence, flags, rate, T, steps, stream --------
+# Flags 00 serial, 02 HID, 04 TCP; rates 50 300 9600 19200 115200 4000000;
+# a step is a delay in 8 ms units (plus 1 ms) and a byte count.
+L=reply_loop
+{ bin 01 00 00 00 01 04 00 0B B8 01 00 FF $SETID_REPLY; } | seed $L tcp-whole
+{ bin 01 00 00 00 01 00 01 01 F4 01 04 01 $(long_reply 100); } | seed $L serial-300-honest
+{ bin 01 00 00 00 01 00 04 01 F4 02 00 0C 37 01 $(long_reply 4000); } | seed $L serial-trickle
+{ bin 01 00 00 00 01 04 00 01 F4 02 00 0C 37 01 $(long_reply 4000); } | seed $L tcp-trickle
+{ bin 01 00 00 00 01 02 00 01 F4 02 00 0C 37 3E $(long_reply 4000); } | seed $L hid-trickle
+{ bin 01 00 00 00 01 00 02 00 64 03 FF 00 05 03 00 00 $SETID_REPLY; } | seed $L empty-waits
+
 # --- hex_pairs and str_to_int: the text ----------------------------------
 H=hex_pairs
 n=0

@@ -166,6 +166,59 @@ TEST(SimFlood, EndsTheTransactionWithinItsTimeOut) {
     }
 }
 
+// A reply frame has, from its start marker, the time-out plus what its
+// declared length needs on the line: serial 10 bits a byte at the rate,
+// doubled; TCP a fixed 5 s. A peer that trickles a long frame one byte just
+// inside each time-out ends there with the time-out's code, and not before;
+// an honest peer on a slow line, whose frame takes many time-outs, completes.
+struct BoundCase {
+    const char* name;
+    uint32_t baud;  // 0: over TCP; else over the simulator's pseudo-terminal
+    std::string settings;
+    int expected;
+    uint64_t frameBoundMs;  // the time-out plus the frame's allowance
+};
+
+class SimTrickle : public testing::TestWithParam<BoundCase> {};
+
+constexpr uint32_t kTrickleTimeoutMs = 500;
+
+TEST_P(SimTrickle, EndsTheReplyWithinTheBoundItsLengthExplains) {
+    const BoundCase& c = GetParam();
+    LoopbackSim sim({"--pty", "--device", "port=0," + c.settings});
+    ASSERT_TRUE(sim.ready()) << sim.failure();
+    COM_Class channel;
+    channel.BaudRate = c.baud;
+    std::strncpy(channel.PortName, sim.PtyName().c_str(), sizeof channel.PortName - 1);
+    ASSERT_EQ(c.baud == 0 ? OpenTo(channel, sim.Port()) : channel.Open(0), kChannelOk);
+    const uint64_t start = TickMs();
+    EXPECT_EQ(SetId(channel, 5, kTrickleTimeoutMs, nullptr), c.expected);
+    const uint64_t elapsed = TickMs() - start;
+    EXPECT_LT(elapsed, c.frameBoundMs + kFloodMarginMs);
+    if (c.expected == kReceiveTimeout) {
+        EXPECT_GT(elapsed, c.frameBoundMs);
+    } else {
+        EXPECT_EQ(channel.ReplyData[c.expected - 1], (c.expected - 1) & 0xFF);
+    }
+}
+
+const char kTrickle[] = "tcp-reply=trickle-frame,tcp-trickle=450";
+
+INSTANTIATE_TEST_SUITE_P(
+    Loopback, SimTrickle,
+    testing::Values(BoundCase{"TcpTrickling4000Bytes", 0, kTrickle, kReceiveTimeout,
+                              kTrickleTimeoutMs + 5000},
+                    // 4015 bytes at 115200 bit/s: 349 ms, doubled.
+                    BoundCase{"SerialTrickling4000Bytes", 115200, kTrickle, kReceiveTimeout,
+                              kTrickleTimeoutMs + 698},
+                    // 113 bytes at 300 bit/s: 3.8 s, each byte 33 ms after the last; doubled.
+                    BoundCase{"Serial300BaudHonest100Bytes", 300, "tcp-baud=300,tcp-size=100", 100,
+                              kTrickleTimeoutMs + 7534},
+                    // 4015 bytes at 19200 bit/s: 2.1 s.
+                    BoundCase{"TcpAt19200BaudHonest4000Bytes", 0, "tcp-baud=19200,tcp-size=4000",
+                              4000, kTrickleTimeoutMs + 5000}),
+    [](const testing::TestParamInfo<BoundCase>& info) { return std::string(info.param.name); });
+
 TEST(SimDrain, BytesSentBeforeTheRequestNeverReachTheParser) {
     // Unless drained, a start marker and a foreign address would end the
     // transaction with "wrong address" before the real reply is read.

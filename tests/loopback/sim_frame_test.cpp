@@ -234,7 +234,8 @@ TEST(SimNoise, NeverAReplyStartMarker) {
 TEST(SimTcpSettings, RejectsWhatADeviceCannotSend) {
     for (const char* settings :
          {"tcp-reply=sometimes", "tcp-data=", "tcp-data=0", "tcp-end=256", "tcp-count=65536",
-          "tcp-address=4294967296", "tcp-trickle=0", "tcp-bad-crc=2", "id=256", "tcp-before=xyz"}) {
+          "tcp-address=4294967296", "tcp-trickle=0", "tcp-bad-crc=2", "id=256", "tcp-before=xyz",
+          "tcp-size=0", "tcp-size=12001", "tcp-baud=49", "tcp-baud=4000001"}) {
         SimDevice device = DefaultSimDevice(0, {127, 0, 0, 1});
         std::string error;
         EXPECT_FALSE(ApplyDeviceSettings(settings, &device, &error)) << settings;
@@ -244,9 +245,11 @@ TEST(SimTcpSettings, RejectsWhatADeviceCannotSend) {
 TEST(SimTcpSettings, HelpNamesEveryTcpKeyAndTheLoopbackOption) {
     const std::string usage = SimUsage();
     for (const char* key :
-         {"id=", "tcp-reply=", "tcp-delay=", "tcp-noise=", "tcp-address=", "tcp-sequence=",
-          "tcp-bad-check=", "tcp-long=", "tcp-count=", "tcp-bad-crc=", "tcp-end=", "tcp-result=",
-          "tcp-data=", "tcp-before=", "tcp-trickle=", "--loopback", "--record-tcp"}) {
+         {"id=",           "tcp-reply=",     "tcp-delay=",    "tcp-noise=",  "tcp-address=",
+          "tcp-sequence=", "tcp-bad-check=", "tcp-long=",     "tcp-count=",  "tcp-bad-crc=",
+          "tcp-end=",      "tcp-result=",    "tcp-data=",     "tcp-before=", "tcp-trickle=",
+          "tcp-size=",     "tcp-baud=",      "trickle-frame", "--loopback",  "--record-tcp",
+          "--pty"}) {
         EXPECT_NE(usage.find(key), std::string::npos) << key;
     }
 }

@@ -8,6 +8,7 @@
 
 #include "channel/COM_Class.h"
 #include "channel/ChannelResult.h"
+#include "channel/Transport.h"
 #include "idassign/DeviceId.h"
 #include "tests/soak/RoguePeer.h"
 #include "tests/soak/Soak.h"
@@ -23,6 +24,7 @@ struct TcpFault {
     std::string keys;  // the simulator's TCP keys for the device
     int result;        // 1: success with the ID as the one data byte
     int32_t detail = kNoDetail;
+    long frameMs = 0;  // what a reply frame may take beyond the time-out
 };
 
 const std::vector<TcpFault>& TcpFaults() {
@@ -36,6 +38,9 @@ const std::vector<TcpFault>& TcpFaults() {
         {"answers too late", "tcp-delay=1500", kReceiveTimeout},
         {"no answer", "tcp-reply=none", kReceiveTimeout},
         {"endless trickle of noise", "tcp-reply=trickle,tcp-trickle=20", kReceiveTimeout},
+        // A 4000-byte frame, a byte every 450 ms: hours, but for the frame's bound.
+        {"trickling reply frame", "tcp-reply=trickle-frame,tcp-trickle=450", kReceiveTimeout,
+         kNoDetail, kSoakReplyTimeoutMs + kTcpFrameAllowanceMs},
         // Zeros as fast as the connection takes them; the stream would end
         // by itself only after 8 s, far beyond the soak's bound.
         {"flood before the request", "tcp-flood=accept,tcp-flood-for=8000", kReceiveTimeout},
@@ -165,7 +170,8 @@ SoakOutcome SoakSetId(SoakContext& context) {
     SetHost(channel, device.IpText(), device.port);
     int result = 0;
     {
-        SoakTimer timer(&outcome, kSoakConnectMs + kSoakReplyTimeoutMs + kSoakSlackMs);
+        SoakTimer timer(&outcome,
+                        kSoakConnectMs + kSoakReplyTimeoutMs + fault.frameMs + kSoakSlackMs);
         result = SetId(channel, id, kSoakConnectMs, &detail, &opened);
     }
     outcome.why = opened ? Check(channel, result, fault.result, detail, fault.detail, id)

@@ -87,6 +87,9 @@ ChildProcess::ChildProcess(const ChildOptions& options) : name_(options.name) {
         failure_ = "pipe failed";
         return;
     }
+    if (options.pipeStdout && options.stdoutPipeBytes > 0) {
+        fcntl(output[0], F_SETPIPE_SZ, options.stdoutPipeBytes);
+    }
     constexpr int kWriteFlags = O_WRONLY | O_CREAT | O_TRUNC;
 
     const pid_t parent = getpid();
@@ -172,6 +175,20 @@ bool ChildProcess::WaitForLine(const std::function<bool(const std::string&)>& ac
     return ready;
 }
 
+int ChildProcess::ReadOutput(std::string* into, int waitMs) {
+    pollfd entry{stdout_, POLLIN, 0};
+    if (stdout_ >= 0 && poll(&entry, 1, waitMs) <= 0) {
+        return -1;
+    }
+    char buffer[65536];
+    const ssize_t got = stdout_ >= 0 ? read(stdout_, buffer, sizeof buffer) : 0;
+    if (got <= 0) {
+        return 0;
+    }
+    into->append(buffer, static_cast<size_t>(got));
+    return static_cast<int>(got);
+}
+
 void ChildProcess::Write(const std::string& text) {
     if (stdin_ >= 0) {
         const ssize_t written = write(stdin_, text.data(), text.size());
@@ -183,6 +200,12 @@ void ChildProcess::CloseInput() {
     if (stdin_ >= 0) {
         close(stdin_);
         stdin_ = -1;
+    }
+}
+
+void ChildProcess::Terminate() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
     }
 }
 

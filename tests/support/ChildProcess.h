@@ -28,6 +28,9 @@ struct ChildOptions {
     // stdoutPath; an empty path keeps this process's own stream, so that
     // whatever the child says shows in the test's log.
     bool pipeStdout = false;
+    // Room in that pipe, for a child that writes a stream faster than the
+    // parent reads it (a packet recorder); 0 keeps the system's default.
+    int stdoutPipeBytes = 0;
     std::string stdoutPath;
     std::string stderrPath;
     // What failure messages call the child ("velquint-sim").
@@ -59,12 +62,20 @@ public:
     // pipe is closed then: a child says nothing more once it is ready.
     bool WaitForLine(const std::function<bool(const std::string&)>& accept, int limitMs);
 
+    // Appends what the child wrote to its piped output, waiting at most
+    // waitMs for some: the count of bytes, 0 at the end of its output, -1
+    // when nothing came in time.
+    int ReadOutput(std::string* into, int waitMs);
+
     // Feeds the child's standard input; a child that is gone shows as
     // missing input only.
     void Write(const std::string& text);
     // Ends the child's standard input, which ends a child that runs until then.
     void CloseInput();
 
+    // Asks the child to end (SIGTERM) and returns at once, so that what it
+    // writes on its way out can still be read before Wait reaps it.
+    void Terminate();
     // Waits up to limitMs for the child to end by itself, and reaps it.
     ChildExit Wait(int limitMs);
     // Asks the child to end (SIGTERM), kills it when it has not ended within

@@ -14,6 +14,8 @@ namespace {
 constexpr int kReadyLimitMs = 15000;
 constexpr char kReadyLine[] = "ready";
 constexpr char kListeningWord[] = "listening";
+constexpr char kPtyWord[] = "pty";
+constexpr char kDeviceFolder[] = "/dev/";
 constexpr char kBadMark[] = "bad";
 
 int HexDigit(char c) {
@@ -74,16 +76,19 @@ LoopbackSim::LoopbackSim(const std::vector<std::string>& arguments) {
     options.pipeStdout = true;
     options.name = "velquint-sim";
     process_ = std::make_unique<ChildProcess>(options);
-    // Each device says where it listens before the simulator says "ready".
+    // Each device says where it listens, and the pseudo-terminal where it
+    // is, before the simulator says "ready".
     ready_ = process_->started() &&
              process_->WaitForLine(
                  [this](const std::string& line) {
                      std::istringstream words(line);
                      std::string word;
-                     std::string endpoint;
-                     if (words >> word >> endpoint && word == kListeningWord) {
-                         ports_.push_back(static_cast<uint16_t>(
-                             std::stoul(endpoint.substr(endpoint.rfind(':') + 1))));
+                     std::string where;
+                     if (words >> word >> where && word == kListeningWord) {
+                         ports_.push_back(
+                             static_cast<uint16_t>(std::stoul(where.substr(where.rfind(':') + 1))));
+                     } else if (word == kPtyWord && where.rfind(kDeviceFolder, 0) == 0) {
+                         ptyName_ = where.substr(sizeof kDeviceFolder - 1);
                      }
                      return line == kReadyLine;
                  },

@@ -32,6 +32,9 @@ public:
 
     // The service port of device `device` (in the order of the arguments).
     uint16_t Port(size_t device = 0) const;
+    // The first device's pseudo-terminal ("pts/3") when started with --pty;
+    // empty otherwise.
+    const std::string& PtyName() const { return ptyName_; }
 
     // The request frames taken so far, in order of arrival.
     std::vector<Frame> Frames() const;
@@ -45,6 +48,7 @@ private:
     std::string failure_;
     std::string recordPath_;
     std::vector<uint16_t> ports_;
+    std::string ptyName_;
 };
 
 // "19 01 ..." for failure messages.

@@ -397,7 +397,8 @@ TEST_F(SerialTransport, ReplyWithEveryByteValuePassesUnchanged) {
     EXPECT_EQ(std::vector<uint8_t>(channel_.ReplyData, channel_.ReplyData + 255), data);
 }
 
-TEST_F(SerialTransport, ReplyTricklingInSlowerThanTheTimeOutInTotalStillArrives) {
+TEST_F(SerialTransport, ReplyAtASlowLinesPaceLongerThanTheTimeOutInTotalStillArrives) {
+    channel_.BaudRate = 300;
     ASSERT_EQ(channel_.Open(0), 0);
     const std::vector<uint8_t> reply = SetIdReply();
     std::thread device([&] {
@@ -406,7 +407,8 @@ TEST_F(SerialTransport, ReplyTricklingInSlowerThanTheTimeOutInTotalStillArrives)
             pty_.Write({byte});
         }
     });
-    // 14 gaps of 60 ms exceed 400 ms; each byte inside the frame restarts it.
+    // 14 gaps of 60 ms exceed 400 ms; each byte inside the frame restarts it,
+    // and 300 baud needs 33 ms a byte, so the whole frame is in its bound.
     EXPECT_EQ(Receive(400), 1);
     device.join();
 }

@@ -4,13 +4,8 @@
 // the tool's lab namespace (add_lab_test). With VELQUINT_KEEP_CAPTURE naming
 // a file, the recording is kept there.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +21,7 @@
 #include "discovery/DiscoverDevices.h"
 #include "setup/HexPairs.h"
 #include "setup/SendSetupRequest.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/LabSupport.h"
 #include "tests/wireshark/Tshark.h"
 
@@ -49,29 +45,12 @@ constexpr uint8_t kNewId = 5;
 // dumpcap on the tool's lab interface, its pcap stream read through a pipe.
 class Recorder {
 public:
-    Recorder() {
-        int data[2];
-        if (pipe2(data, O_CLOEXEC) != 0) {
-            return;
-        }
-        // Room for a whole run, so that dumpcap never waits on this process.
-        fcntl(data[0], F_SETPIPE_SZ, 1 << 20);
-        pid_ = fork();
-        if (pid_ == 0) {
-            // A test process that dies must not leave dumpcap behind.
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            dup2(data[1], STDOUT_FILENO);
-            execl(VELQUINT_DUMPCAP, "dumpcap", "-q", "-i", "lab0", "-P", "-w", "-", nullptr);
-            std::_Exit(127);
-        }
-        close(data[1]);
-        data_ = data[0];
-        for (int waited = 0; !ready_ && waited < kRecorderLimitMs; waited += kMarkEveryMs) {
+    Recorder() : dumpcap_(DumpcapOptions()) {
+        for (int waited = 0; dumpcap_.started() && !ready_ && waited < kRecorderLimitMs;
+             waited += kMarkEveryMs) {
             ready_ = Mark(kRecordingStart) && ReadUntil(kRecordingStart, kMarkEveryMs);
         }
     }
-
-    ~Recorder() { Stop(); }
 
     bool ready() const { return ready_; }
 
@@ -80,12 +59,26 @@ public:
         if (!Mark(kRecordingEnd) || !ReadUntil(kRecordingEnd, kRecorderLimitMs)) {
             return false;
         }
-        Stop();
+        // Ending dumpcap ends the stream: whole packets up to the last.
+        dumpcap_.Terminate();
+        ReadUntil(nullptr, kRecorderLimitMs);
+        dumpcap_.Wait(kRecorderLimitMs);
         std::ofstream(path, std::ios::binary) << stream_;
         return true;
     }
 
 private:
+    static ChildOptions DumpcapOptions() {
+        ChildOptions options;
+        options.program = VELQUINT_DUMPCAP;
+        options.argv = {"dumpcap", "-q", "-i", "lab0", "-P", "-w", "-"};
+        options.pipeStdout = true;
+        // Room for a whole run, so that dumpcap never waits on this process.
+        options.stdoutPipeBytes = 1 << 20;
+        options.name = "dumpcap";
+        return options;
+    }
+
     static bool Mark(const char* text) {
         const char* address = std::getenv("VELQUINT_LAB_GATEWAY");
         sockaddr_in gateway{};
@@ -104,35 +97,16 @@ private:
     // Reads the stream until it holds `text` (null: until it ends), each
     // read waiting at most `waitMs`.
     bool ReadUntil(const char* text, int waitMs) {
-        pollfd entry{data_, POLLIN, 0};
         while (text == nullptr || stream_.find(text) == std::string::npos) {
-            char buffer[65536];
-            const ssize_t got =
-                poll(&entry, 1, waitMs) == 1 ? read(data_, buffer, sizeof buffer) : 0;
+            const int got = dumpcap_.ReadOutput(&stream_, waitMs);
             if (got <= 0) {
                 return text == nullptr && got == 0;
             }
-            stream_.append(buffer, static_cast<size_t>(got));
         }
         return true;
     }
 
-    // Ends dumpcap, and with it the stream: whole packets up to the last.
-    void Stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            ReadUntil(nullptr, kRecorderLimitMs);
-            waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-        if (data_ >= 0) {
-            close(data_);
-            data_ = -1;
-        }
-    }
-
-    pid_t pid_ = -1;
-    int data_ = -1;
+    ChildProcess dumpcap_;
     bool ready_ = false;
     std::string stream_;
 };

@@ -32,9 +32,17 @@ constexpr int kLongestTimeoutSeconds = 600;
 // A station may run a whole week of shifts.
 constexpr uint32_t kLongestStationSeconds = 7 * 24 * 3600;
 
-// A row without a MAC that no device took has none to show.
+// The MAC of the row's device; none for a row without one that no device
+// took.
+std::optional<std::string> RowMac(const ApplyRow& item) {
+    if (!item.row.macNamed && item.row.mac == Mac{}) {
+        return std::nullopt;
+    }
+    return MacText(item.row.mac);
+}
+
 std::string MacCell(const ApplyRow& item) {
-    return item.row.macNamed || item.task || item.decided ? MacText(item.row.mac) : "";
+    return RowMac(item).value_or("");
 }
 
 // The report: one row per plan row, with what its device reports now.
@@ -46,7 +54,7 @@ public:
     void Table(std::ostream& out) const override {
         std::vector<std::vector<std::string>> table;
         for (const ApplyRow& item : rows_) {
-            std::vector<std::string> cells = {MacText(item.row.mac)};
+            std::vector<std::string> cells = {RowMac(item).value_or("-")};
             for (const FieldComparison& field : Fields(item)) {
                 cells.push_back(field.now);
             }
@@ -79,7 +87,8 @@ public:
             const RowOutcome outcome = OutcomeOf(item, settings_);
             const std::optional<FoundDevice> now = ReportedNow(item);
             rows.push_back({{"line", row.line},
-                            {"mac", MacText(row.mac)},
+                            {"mac", RowMac(item) ? nlohmann::ordered_json(*RowMac(item))
+                                                 : nlohmann::ordered_json(nullptr)},
                             {"asked", asked},
                             {"now", now ? DeviceJson(*now) : nullptr},
                             {"outcome", outcome.Token()},

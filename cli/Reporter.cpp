@@ -56,16 +56,19 @@ public:
     void Warn(const std::string& message) override { Line("warning: " + message); }
     void Info(const std::string& message) override { Line(message); }
     void Finish() override {
-        Clear();
-        out_ << std::flush;
-        shown_.clear();
+        if (!shown_.empty()) {
+            Clear();
+            out_ << std::flush;
+            shown_.clear();
+        }
     }
 
 private:
     // Back to the first line of what is shown, each line cleared on the way.
     void Clear() {
-        for (size_t i = 0; i < shown_.size(); ++i) {
-            out_ << (i == 0 ? "" : kLineUp) << kClearLine;
+        out_ << kClearLine;
+        for (size_t i = 1; i < shown_.size(); ++i) {
+            out_ << kLineUp << kClearLine;
         }
     }
     // The lines, each cut so that it never wraps: a wrapped line could not be

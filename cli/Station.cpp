@@ -285,7 +285,7 @@ private:
             if (table.size() + 2 < room) {
                 table.push_back(
                     {std::to_string(row.row.line),
-                     row.row.macNamed || row.task || row.decided ? MacText(row.row.mac) : "-",
+                     row.row.macNamed || row.row.mac != Mac{} ? MacText(row.row.mac) : "-",
                      row.row.ip ? DottedText(*row.row.ip) : "-",
                      row.row.id ? std::to_string(*row.row.id) : "-", state, took});
             }

@@ -60,3 +60,21 @@ TEST(Reporter, JsonLinesAreOneObjectAnEventWithATimestamp) {
 }
 
 }  // namespace
+
+namespace {
+
+// A board of several lines is redrawn in place: every line it had is cleared
+// first, and events no longer replace it.
+TEST(Reporter, TerminalRedrawsABoardInPlace) {
+    std::ostringstream out;
+    const std::unique_ptr<Reporter> reporter = MakeReporter(ReporterKind::Terminal, out, 30, 5);
+    EXPECT_EQ(reporter->BoardRoom(), 4u);
+    reporter->Board({"LINE  STATE", "2     waiting"});
+    reporter->Event(kStep);
+    reporter->Board({"LINE  STATE", "2     verified"});
+    EXPECT_EQ(out.str(),
+              "\r\033[KLINE  STATE\n2     waiting"
+              "\r\033[K\033[A\r\033[KLINE  STATE\n2     verified");
+}
+
+}  // namespace

@@ -34,9 +34,11 @@ CommandRun AddSetupCommand(CLI::App& command);
 CommandRun AddSetIdCommand(CLI::App& command);
 CommandRun AddTransactCommand(CLI::App& command);
 CommandRun AddApplyCommand(CLI::App& command);
+CommandRun AddDoctorCommand(CLI::App& command);
 
 std::string SearchFooter();
 std::string SetupFooter();
 std::string SetIdFooter();
 std::string TransactFooter();
 std::string ApplyFooter();
+std::string DoctorFooter();

@@ -42,6 +42,8 @@ const std::vector<CommandSpec>& VelquintCommands() {
          TransactFooter, false, AddTransactCommand},
         {"apply", "Commission the devices of a plan file and report what each now has", ApplyFooter,
          true, AddApplyCommand},
+        {"doctor", "Check what on this machine stands between a search and the devices",
+         DoctorFooter, false, AddDoctorCommand},
     };
     return commands;
 }

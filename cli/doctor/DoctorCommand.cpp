@@ -3,6 +3,7 @@
 // --probe asks for one search request.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <ostream>

@@ -112,14 +112,18 @@ Findings InterfaceFindings(const std::vector<LocalInterface>& interfaces,
     Findings findings;
     size_t ready = 0;
     for (const LocalInterface& interface : interfaces) {
-        if (interface.loopback || (!onlyName.empty() && interface.name != onlyName) ||
-            (onlyName.empty() && !interface.up)) {
+        if ((onlyName.empty() && (interface.loopback || !interface.up)) ||
+            (!onlyName.empty() && interface.name != onlyName)) {
             continue;
         }
         Finding finding;
         finding.check = "interface";
         finding.interfaceName = interface.name;
-        if (SearchesFrom(interface)) {
+        if (interface.loopback) {
+            finding.token = "interface-loopback";
+            finding.severity = Severity::Problem;
+            finding.text = interface.name + " is this machine's loopback: no device is behind it";
+        } else if (SearchesFrom(interface)) {
             ++ready;
             finding.token = "interface-ready";
             finding.text = interface.name + ": up, broadcasts, " + AddressText(interface) +

@@ -445,7 +445,7 @@ else
         check "the window starts offscreen as uid $UNPRIVILEGED and closes with 0" check_window
         check "the installed bash completion" check_completion_installed
         check "tshark loads the installed plugin; the plugin's tests pass beside it" check_wireshark_plugin
-        check "in a lab, velquint as uid $UNPRIVILEGED: search, setup, set-id" check_unprivileged_lab
+        check "in a lab, velquint as uid $UNPRIVILEGED: search, setup, set-id, doctor" check_unprivileged_lab
         check "purged, nothing of the packages left" check_purged
     fi
 fi

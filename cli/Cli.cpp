@@ -10,10 +10,12 @@ const char kExitCodesHelp[] =
     "       transaction, other values than asked, a plan row not verified)\n"
     "  2    the command line, a value or a plan was refused; nothing was sent\n"
     "       but, for a plan checked against the devices, the search\n"
-    "  3    no device answered, or not the one named (an empty search too)\n"
+    "  3    no device answered, or not the one named (an empty search too, and\n"
+    "       a probe of doctor that nothing answered)\n"
     "  4    this machine could not do it (port 3195 in use, no such interface,\n"
     "       nothing sent, a serial port or HID device that cannot be opened, a\n"
-    "       file or the output that cannot be written)\n"
+    "       file or the output that cannot be written; for doctor, something\n"
+    "       on this machine that stands in the way of a search)\n"
     "  130  stopped by Ctrl-C (143: by SIGTERM); what was done until then is\n"
     "       reported\n";
 

@@ -15,7 +15,8 @@ enum ExitCode : int {
     kExitDeviceFailed = 1,   // a device did not do what was asked
     kExitUsage = 2,          // the command line, a value or a plan was refused
     kExitNotFound = 3,       // no device answered, or not the one named
-    kExitLocal = 4,          // this machine could not do it: port, interface, serial, HID, output
+    kExitLocal = 4,          // this machine could not do it: port, interface, serial, HID, output,
+                             // or (doctor) something stands in the way of a search
     kExitInterrupted = 130,  // stopped by Ctrl-C (SIGINT), as shells count it
     kExitTerminated = 143,   // stopped by SIGTERM
 };

@@ -36,6 +36,7 @@ CommandRun AddSetIdCommand(CLI::App& command);
 CommandRun AddTransactCommand(CLI::App& command);
 CommandRun AddApplyCommand(CLI::App& command);
 CommandRun AddWatchCommand(CLI::App& command);
+CommandRun AddDoctorCommand(CLI::App& command);
 
 std::string SearchFooter();
 std::string SetupFooter();
@@ -43,3 +44,4 @@ std::string SetIdFooter();
 std::string TransactFooter();
 std::string ApplyFooter();
 std::string WatchFooter();
+std::string DoctorFooter();

@@ -44,6 +44,8 @@ const std::vector<CommandSpec>& VelquintCommands() {
          true, AddApplyCommand},
         {"watch", "Follow the segment live: devices that appear, change or are gone", WatchFooter,
          false, AddWatchCommand},
+        {"doctor", "Check what on this machine stands between a search and the devices",
+         DoctorFooter, false, AddDoctorCommand},
     };
     return commands;
 }

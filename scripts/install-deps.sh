@@ -13,6 +13,7 @@ packages=(
     libhidapi-dev libcli11-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
     iproute2 procps time
+    nftables  # nft: the doctor reads rulesets, its lab test makes one in a lab namespace
     libx11-dev libxcb1-dev libxtst-dev
     xvfb xauth x11-utils imagemagick xdotool
     fonts-dejavu-core
@@ -21,10 +22,14 @@ packages=(
 # Tools of the checks that run in `make check` only: the Wireshark plugin's
 # tests (tshark brings text2pcap and dumpcap along), and the checks of the
 # Debian packages (lintian, desktop-file-validate, appstreamcli, and
-# dpkg-shlibdeps for the packages' library dependencies).
+# dpkg-shlibdeps for the packages' library dependencies; ufw's and firewalld's
+# own parsers for the firewall profiles). ufw stays disabled as it installs,
+# and python3-firewall is firewalld's library without its daemon: neither
+# touches this machine's firewall.
 check_packages=(
     tshark
     lintian desktop-file-utils appstream dpkg-dev
+    ufw python3-firewall
 )
 
 case "${1:-}" in

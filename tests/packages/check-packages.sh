@@ -8,6 +8,8 @@
 #
 #  1. The packages: names, version, and what each holds; lintian finds no
 #     error and no warning (a package's lintian overrides say why one stays).
+#     The firewall profiles: ufw's own parser reads the application profile,
+#     firewalld's own reader the service, and the profile is a conffile.
 #  2. The desktop entry and the AppStream metainfo pass their validators.
 #  3. The manual pages format without a warning; velquint(1) and the bash
 #     completion name every command, option and exit code that velquint's
@@ -27,7 +29,9 @@ build_dir=$(cd "${2:?usage: check-packages.sh PACKAGE_DIR BUILD_DIR}" && pwd) ||
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
 
-readonly PACKAGES=(velquint-tool velquint velquint-sim)
+readonly PACKAGES=(velquint-tool velquint velquint-sim velquint-common)
+# The packages without a program of their own.
+readonly DATA_PACKAGES=" velquint-common "
 readonly APP_ID=org.velquint.tool
 readonly WINDOW_TITLE="Velquint Tool  V"
 readonly UNPRIVILEGED=65534
@@ -63,7 +67,11 @@ check() {
     fi
 }
 
-deb() { echo "$package_dir/${1}_${version}_${arch}.deb"; }
+deb() {
+    local package_arch=$arch
+    [[ "$DATA_PACKAGES" == *" $1 "* ]] && package_arch=all
+    echo "$package_dir/${1}_${version}_${package_arch}.deb"
+}
 
 # --- 1. the packages -------------------------------------------------------
 check_names_and_contents() {
@@ -79,9 +87,12 @@ check_names_and_contents() {
         dpkg-deb -x "$file" "$tmp/tree"
         dpkg-deb -c "$file" | awk '{ print $NF }' | sed 's|^\./||' >"$tmp/$package.list"
         # One program a package: no test or benchmark goes with them.
-        [ "$(grep -c '^usr/bin/.' "$tmp/$package.list")" -eq 1 ] ||
+        local programs=1
+        [[ "$DATA_PACKAGES" == *" $package "* ]] && programs=0
+        [ "$(grep -c '^usr/bin/.' "$tmp/$package.list")" -eq "$programs" ] ||
             fail "$package holds other programs than its own: $(grep '^usr/bin/.' "$tmp/$package.list" | tr '\n' ' ')"
         grep -v -e '^usr/bin/' -e '^usr/share/' -e "^usr/lib/$multiarch/wireshark/" -e '/$' \
+            -e '^etc/ufw/applications\.d/' -e '^usr/lib/firewalld/services/' \
             "$tmp/$package.list" | sed 's/^/outside the usual folders: /' >"$tmp/stray"
         [ -s "$tmp/stray" ] && fail "$package: $(cat "$tmp/stray")"
     done
@@ -97,6 +108,8 @@ check_names_and_contents() {
         "velquint usr/lib/$multiarch/wireshark/plugins/velquint.lua"
         "velquint-sim usr/bin/velquint-sim"
         "velquint-sim usr/share/man/man1/velquint-sim.1.gz"
+        "velquint-common etc/ufw/applications.d/velquint"
+        "velquint-common usr/lib/firewalld/services/velquint.xml"
     )
     for package in "${PACKAGES[@]}"; do
         wanted+=("$package usr/share/doc/$package/copyright"
@@ -115,6 +128,46 @@ check_names_and_contents() {
     done
     cmp -s "$source_dir/wireshark/velquint.lua" "$tmp/tree/usr/lib/$multiarch/wireshark/plugins/velquint.lua" ||
         fail "the packaged Wireshark plugin is not wireshark/velquint.lua"
+    # Both front ends bring the profiles, of their own version.
+    for package in velquint-tool velquint; do
+        dpkg-deb -f "$(deb "$package")" Depends | grep -qF "velquint-common (= $version)" ||
+            fail "$package does not depend on velquint-common (= $version)"
+    done
+}
+
+# The profiles as ufw and firewalld read them, with their own parsers (ufw's
+# Python module, firewalld's reader in python3-firewall, both installed by
+# install-deps.sh --check without a firewall daemon, for Debian's python3), on
+# a scratch copy: no firewall is asked to load them, and nothing is opened on
+# this machine. Debian's firewalld ships no XML schema of its services; its
+# reader is what firewalld itself checks a service with.
+check_firewall_profiles() {
+    local profiles="$tmp/ufw-applications" said
+    [ "$(dpkg-deb -I "$(deb velquint-common)" conffiles)" = /etc/ufw/applications.d/velquint ] ||
+        fail "the ufw profile is not velquint-common's only conffile"
+    # No maintainer script: installing the package enables nothing.
+    dpkg-deb --ctrl-tarfile "$(deb velquint-common)" | tar -t | grep -E 'inst$|rm$' &&
+        fail "velquint-common has maintainer scripts"
+    mkdir -p "$profiles"
+    cp "$tmp/tree/etc/ufw/applications.d/velquint" "$profiles/"
+    cat >"$tmp/read-ufw-profile.py" <<'PYTHON'
+import gettext, sys
+gettext.install("ufw")
+import ufw.applications as applications
+profiles = applications.get_profiles(sys.argv[1])
+print(" ".join(applications.get_ports(profiles["velquint"])))
+PYTHON
+    cat >"$tmp/read-firewalld-service.py" <<'PYTHON'
+import sys
+from firewall.core.io.service import service_reader
+service = service_reader("velquint.xml", sys.argv[1])
+print(service.name, " ".join("/".join(port) for port in service.ports))
+PYTHON
+    said=$(/usr/bin/python3 "$tmp/read-ufw-profile.py" "$profiles" 2>&1) || fail "ufw's parser: $said"
+    [ "$said" = 3195/udp ] || fail "ufw reads the profile velquint as '$said', not 3195/udp"
+    said=$(/usr/bin/python3 "$tmp/read-firewalld-service.py" "$tmp/tree/usr/lib/firewalld/services" 2>&1) ||
+        fail "firewalld's reader: $said"
+    [ "$said" = "velquint 3195/udp" ] || fail "firewalld reads the service as '$said', not velquint 3195/udp"
 }
 
 check_lintian() {
@@ -156,6 +209,7 @@ page_text() { zcat "$(page "$1")" | groff -man -Tascii -P-cbou -rLL=1000n -rHY=0
 check_man_warnings() {
     local name
     for name in "${PACKAGES[@]}"; do
+        [[ "$DATA_PACKAGES" == *" $name "* ]] && continue
         zcat "$(page "$name")" | groff -ww -z -man -Tutf8 >"$tmp/said" 2>&1
         [ -s "$tmp/said" ] && fail "groff on $name(1): $(cat "$tmp/said")"
         LC_ALL=C.UTF-8 man --warnings -E UTF-8 -l -Tutf8 -Z "$(page "$name")" 2>"$tmp/said" >/dev/null
@@ -254,7 +308,7 @@ installed_packages() {
 }
 
 # Purges every package that the install test brought onto the machine: the
-# three, and whatever apt had to add for them. Once is enough.
+# four, and whatever apt had to add for them. Once is enough.
 purge_installed() {
     [ -s "$tmp/packages-before" ] || return 0
     installed_packages | comm -13 "$tmp/packages-before" - >"$tmp/packages-added"
@@ -286,7 +340,8 @@ install_packages() {
     trap 'exit 130' INT
     trap 'exit 143' TERM
     if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "$(deb velquint-tool)" "$(deb velquint)" "$(deb velquint-sim)" >"$tmp/install.log" 2>&1; then
+        "$(deb velquint-tool)" "$(deb velquint)" "$(deb velquint-sim)" "$(deb velquint-common)" \
+        >"$tmp/install.log" 2>&1; then
         fail "apt-get install: $(cat "$tmp/install.log")"
     fi
 }
@@ -299,6 +354,7 @@ check_programs_run() {
     [ "$(head -1 <<<"$said")" = "Usage: velquint-sim [OPTION...]" ] ||
         fail "velquint-sim --help begins '$(head -1 <<<"$said")'"
     for package in "${PACKAGES[@]}"; do
+        [[ "$DATA_PACKAGES" == *" $package "* ]] && continue
         [ "$(man -w "$package")" = "/usr/share/man/man1/$package.1.gz" ] ||
             fail "man -w $package finds '$(man -w "$package" 2>&1)'"
     done
@@ -370,6 +426,7 @@ trap 'rm -rf "$tmp"' EXIT
 echo "Checking the packages of version $version in $package_dir"
 check "package names, version and contents" check_names_and_contents
 check "lintian" check_lintian
+check "the firewall profiles, read by ufw's and firewalld's parsers" check_firewall_profiles
 check "desktop-file-validate" check_desktop_entry
 check "appstreamcli validate --no-net" check_metainfo
 check "manual pages without groff or man warnings" check_man_warnings
@@ -382,13 +439,13 @@ if [ "$(id -u)" -ne 0 ]; then
 else
     exec 9>"$INSTALL_LOCK"
     flock -w 900 9 || fail "another install test holds $INSTALL_LOCK"
-    check "apt-get install of the three packages" install_packages
+    check "apt-get install of the four packages" install_packages
     if [ -s "$tmp/packages-before" ]; then
         check "velquint --version, velquint-sim --help, man -w" check_programs_run
         check "the window starts offscreen as uid $UNPRIVILEGED and closes with 0" check_window
         check "the installed bash completion" check_completion_installed
         check "tshark loads the installed plugin; the plugin's tests pass beside it" check_wireshark_plugin
-        check "in a lab, velquint as uid $UNPRIVILEGED: search, setup, set-id" check_unprivileged_lab
+        check "in a lab, velquint as uid $UNPRIVILEGED: search, setup, set-id, doctor" check_unprivileged_lab
         check "purged, nothing of the packages left" check_purged
     fi
 fi

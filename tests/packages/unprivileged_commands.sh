@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The installed velquint, run by an unprivileged user (uid and gid 65534, no
 # groups), against the installed velquint-sim playing two devices: searching,
-# setups and Set ID need no root. Runs in a lab's tool namespace:
+# setups, Set ID and doctor need no root. Runs in a lab's tool namespace:
 #   tests/lab/lab.sh -- unprivileged_commands.sh       (check-packages.sh does)
 set -uo pipefail
 
@@ -45,5 +45,6 @@ search --csv|00.1A.2B.00.00.01,$net.11,
 search --csv|00.1A.2B.00.00.02,$net.12,
 setup 00.1A.2B.00.00.01 --port 4002 --verify|setup of 00.1A.2B.00.00.01 confirmed and verified
 set-id 7 --host $net.11 --port 4002|ID 7 written to $net.11:4002
+doctor --probe|lab0: 2 devices answered one search request
 EOF_CASES
 exit $((failures != 0))

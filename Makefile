@@ -42,7 +42,7 @@ CTEST = ./tests/run-ctest.sh
 CHECK_STEPS = test test-asan fuzz-smoke soak-minute test-dissector check-packages
 
 .PHONY: all deps configure build build-tool build-demo run test check demo bench bench-code \
-	bench-startup bench-search bench-setup bench-setid bench-cli screenshot clean configure-asan \
+	bench-startup bench-search bench-setup bench-setid bench-cli bench-station screenshot clean configure-asan \
 	build-asan test-asan fuzz-smoke soak-minute fuzz soak configure-bench build-bench \
 	test-dissector package check-packages
 
@@ -139,7 +139,7 @@ build-bench: configure-bench
 # beyond the device's reply (both in the lab); Set ID's click-to-label time and
 # its wait for a silent device (on loopback); the command line's search and
 # apply of 255 devices (in the lab).
-bench: bench-code bench-startup bench-search bench-setup bench-setid bench-cli
+bench: bench-code bench-startup bench-search bench-setup bench-setid bench-cli bench-station
 
 # The Google Benchmark executables: sort, frame build and parse, silent wait.
 bench-code: build-bench
@@ -161,6 +161,11 @@ bench-setid: build-bench
 
 bench-cli: build-bench
 	@./bench/cli.sh $(BENCH_DIR)
+
+# The commissioning station with devices plugged in one by one, and the
+# watch's CPU, datagrams and collisions (root, for the lab).
+bench-station: build-bench
+	@./bench/station.sh $(BENCH_DIR)
 
 # docs/screenshot.png from the real window under Xvfb, after a search in the
 # lab against velquint-sim (needs root).

@@ -147,6 +147,8 @@ public:
             return;
         }
         ReportEvent appeared{"appeared", MacText(mac), MacText(mac) + " appeared"};
+        appeared.values["device"] = DeviceJson(
+            ReadFoundDevice(std::vector<uint8_t>(record, record + length), {interfaceIndex}));
         const auto named = std::find_if(rows_.begin(), rows_.end(), [&mac](const ApplyRow& row) {
             return row.row.macNamed && row.row.mac == mac && !row.decided && !row.task;
         });
@@ -297,9 +299,12 @@ private:
         for (std::string line; std::getline(written, line);) {
             lines.push_back(line);
         }
+        const size_t underWay = rows_.size() - verified - failed - waiting;
         lines.push_back(std::to_string(verified) + " of " + std::to_string(rows_.size()) +
-                        " done, " + std::to_string(failed) + " failed, " + std::to_string(waiting) +
-                        " waiting" + (run_->TimedOut() ? "; the time-out has passed" : ""));
+                        " verified, " + std::to_string(failed) + " failed, " +
+                        (underWay > 0 ? std::to_string(underWay) + " under way, " : "") +
+                        std::to_string(waiting) + " waiting" +
+                        (run_->TimedOut() ? "; the time-out has passed" : ""));
         reporter_.Board(lines);
     }
 

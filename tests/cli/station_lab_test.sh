@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The commissioning station and the watch, with devices that velquint-sim
 # plugs in one after another: named rows and rows without a MAC, a device on
-# the segment from the start, one whose MAC ends in FF.FF.FF, Ctrl-C and a
+# the segment from the start, one whose MAC ends in FF.FF.FF, SIGTERM and a
 # second run that continues from the report; then `velquint watch` seeing
 # devices appear, change and go.
 #   station_lab_test.sh <velquint>     (run by add_lab_test; VELQUINT_SIM names the simulator)
@@ -40,19 +40,19 @@ run "rows without a MAC need --watch" 2 apply "$tmp/plan.csv"
 has err "the row names no MAC (rows without one need --watch)"
 stop_lab_sim
 
-# Ctrl-C after two of three devices; the second run takes the third.
+# SIGTERM (as Ctrl-C) after two of three devices; the second run takes the third.
 start_lab_sim "$sim" --ip-base "$net.101" \
     --device "mac=$(mac 21),$settings,appear=500" \
     --device "mac=$(mac 22),$settings,appear=1000" \
     --device "mac=$(mac 23),$settings,appear=7000" || exit 1
 printf 'mac,ip,id\n,%s.51,51\n,%s.52,52\n,%s.53,53\n' "$net" "$net" "$net" >"$tmp/line.csv"
-current="Ctrl-C"
+current="SIGTERM"
 "$velquint" apply "$tmp/line.csv" --watch --report "$tmp/report.csv" --json >"$tmp/out" 2>"$tmp/err" &
 sleep 4
-kill -INT $!
+kill -TERM $!
 wait $!
 status=$?
-[ "$status" -eq 130 ] || fail "exit status $status; stderr: $(cat "$tmp/err")"
+[ "$status" -eq 143 ] || fail "exit status $status; stderr: $(cat "$tmp/err")"
 has out '"event":"verified","mac":"00.1A.2B.00.00.21","message":'
 has out '"row":2'
 outcome 2 verified "$(mac 21)"

@@ -395,11 +395,7 @@ CommandRun AddApplyCommand(CLI::App& apply) {
         ->type_name("SECONDS")
         ->check(NumberCheck(1, kLongestTimeoutSeconds))
         ->default_str(std::to_string(kDefaultSettleTimeoutMs / kMillisecondsPerSecond));
-    apply
-        .add_option("-i,--interface", command->interfaceName,
-                    "Search out of this network interface only, and take only the answers that "
-                    "come in on it")
-        ->type_name("NAME");
+    AddInterfaceOption(apply, &command->interfaceName);
     auto* watch = apply.add_flag(
         "-W,--watch", command->watch,
         "Commissioning station: take the devices as they are plugged in, until every row has "

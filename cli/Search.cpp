@@ -2,6 +2,8 @@
 
 #include <net/if.h>
 
+#include <CLI/CLI.hpp>
+
 #include "cli/Reporter.h"
 #include "discovery/DiscoverDevices.h"
 
@@ -21,6 +23,14 @@ nlohmann::ordered_json TextOrNull(const std::string& text) {
 }
 
 }  // namespace
+
+CLI::Option* AddInterfaceOption(CLI::App& command, std::string* name) {
+    return command
+        .add_option("-i,--interface", *name,
+                    "Search out of this network interface only, and take only the answers that "
+                    "come in on it")
+        ->type_name("NAME");
+}
 
 std::optional<Failure> FindInterface(const std::string& name, unsigned* index) {
     *index = 0;

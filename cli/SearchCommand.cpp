@@ -151,11 +151,7 @@ CommandRun AddSearchCommand(CLI::App& search) {
         ->type_name("N")
         ->check(NumberCheck(1, kMostPasses))
         ->default_str(std::to_string(kDefaultSearchPasses));
-    search
-        .add_option("-i,--interface", command->interfaceName,
-                    "Send the requests out of this network interface only, and take only the "
-                    "answers that come in on it")
-        ->type_name("NAME");
+    AddInterfaceOption(search, &command->interfaceName);
     search
         .add_option("-w,--first-wait", command->firstWaitSeconds,
                     "Seconds to wait for the first answer, 0 to " +

@@ -256,10 +256,6 @@ CommandRun AddSetupCommand(CLI::App& setup) {
         ->type_name("SECONDS")
         ->check(NumberCheck(1, kLongestTimeoutSeconds))
         ->default_str(std::to_string(kDefaultSettleTimeoutMs / kMillisecondsPerSecond));
-    setup
-        .add_option("-i,--interface", command->interfaceName,
-                    "Search out of this network interface only, and take only the answers that "
-                    "come in on it")
-        ->type_name("NAME");
+    AddInterfaceOption(setup, &command->interfaceName);
     return [command](Format) { return command->Run(); };
 }

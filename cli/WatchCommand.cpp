@@ -200,11 +200,7 @@ std::string WatchFooter() {
 
 CommandRun AddWatchCommand(CLI::App& watch) {
     auto command = std::make_shared<WatchCommand>();
-    watch
-        .add_option("-i,--interface", command->interfaceName,
-                    "Search out of this network interface only, and take only the answers that "
-                    "come in on it")
-        ->type_name("NAME");
+    AddInterfaceOption(watch, &command->interfaceName);
     watch
         .add_option("-t,--timeout", command->timeoutSeconds,
                     "End after this many seconds; 0 (the default) only on Ctrl-C")

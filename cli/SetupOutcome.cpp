@@ -203,7 +203,7 @@ RowOutcome DescribeResult(const CommissionResult& result, const std::optional<ui
             return {RowOutcome::OtherValues, detail};
         }
         case CommissionOutcome::Interrupted:
-            return {RowOutcome::Interrupted, "stopped by Ctrl-C before the row ended"};
+            return {RowOutcome::Interrupted, "stopped (Ctrl-C or SIGTERM) before the row ended"};
         case CommissionOutcome::IdNotWritten:
             break;
     }

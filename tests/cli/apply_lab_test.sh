@@ -94,6 +94,6 @@ kill -INT $!
 wait $!
 status=$?
 [ "$status" -eq 130 ] || fail "exit status $status; stderr: $(cat "$tmp/err")"
-outcome 2 interrupted "stopped by Ctrl-C before the row ended"
+outcome 2 interrupted "stopped (Ctrl-C or SIGTERM) before the row ended"
 
 finish

@@ -118,6 +118,8 @@ row "$(mac 02)" "broadcast setup: $net.21 255.255.0.0 10.231.0.1 port 4001 baud 
 "$velquint" search --csv >"$tmp/everything.csv" 2>/dev/null
 run "apply the search's own CSV" 0 apply "$tmp/everything.csv"
 [ "$(grep -c 'already set' "$tmp/out")" -eq 5 ] || fail "not every row already set: $(cat "$tmp/out")"
+run "a report that cannot be written" 4 apply "$tmp/everything.csv" --report "$tmp/none/report.csv"
+has err "cannot write $tmp/none/report.csv: no temporary file beside it"
 
 # A mixed plan: each way a row can end, and the report in a file.
 printf 'mac,ip,port,id\n%s,,4002,\n%s,%s.22,,8\n%s,%s.23,,\n%s,,4010,\n' \

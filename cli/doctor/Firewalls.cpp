@@ -75,16 +75,16 @@ bool PortListHolds(const std::string& list, uint16_t port) {
     return false;
 }
 
-// "3195/udp", "3000:4000", "53/tcp": whether the spec lets UDP to `port` in.
-bool PortSpecHolds(const std::string& spec, uint16_t port) {
-    const size_t slash = spec.find('/');
-    if (slash != std::string::npos && spec.substr(slash + 1) != "udp") {
+// "3195/udp", "3000:4000", "53/tcp": whether these ports let UDP to `port` in.
+bool PortsHold(const std::string& ports, uint16_t port) {
+    const size_t slash = ports.find('/');
+    if (slash != std::string::npos && ports.substr(slash + 1) != "udp") {
         return false;
     }
-    return PortListHolds(spec.substr(0, slash), port);
+    return PortListHolds(ports.substr(0, slash), port);
 }
 
-bool LooksLikePortSpec(const std::string& word) {
+bool LooksLikePorts(const std::string& word) {
     return !word.empty() && std::isdigit(static_cast<unsigned char>(word[0])) &&
            word.find('.') == std::string::npos;
 }
@@ -366,7 +366,7 @@ NftVerdict JudgeUfwStatus(const std::string& status, const IncomingDatagram& dat
         }
         if (!service.empty()) {
             const bool ours = service == kProfile ||
-                              (LooksLikePortSpec(service) && PortSpecHolds(service, datagram.port));
+                              (LooksLikePorts(service) && PortsHold(service, datagram.port));
             holds = ours ? holds : Tri::No;
         }
         // From: ADDRESS [PORTS]; a source port is the device's choice.
@@ -434,7 +434,7 @@ NftVerdict JudgeFirewalldZone(const std::string& listing, uint16_t port) {
         std::string word;
         while (words >> word) {
             if ((key == "services" && word == kProfile) ||
-                (key == "ports" && PortSpecHolds(word, port)) ||
+                (key == "ports" && PortsHold(word, port)) ||
                 (key == "protocols" && word == "udp")) {
                 verdict.decidedBy = key + " " + word + " of zone " + zone;
                 return verdict;

@@ -354,9 +354,16 @@ std::string ApplyFooter() {
         "Outcomes, as token (text): verified (applied and verified), already-set (already set), "
         "not-confirmed (not confirmed), not-back (confirmed but not back), other-values "
         "(confirmed but reports other values), id-not-written (ID not written), not-found (with "
-        "--allow-missing), interrupted (stopped, by Ctrl-C). Exit status 0 only when every row "
-        "ended verified or already-set; 3 when the plan was refused only for devices that did "
-        "not answer.");
+        "--allow-missing, and with --watch for devices that never came), interrupted "
+        "(stopped, by Ctrl-C or SIGTERM), refused (with --watch: the device that came cannot "
+        "take the row). Exit status 0 only when every row ended verified or already-set; 3 "
+        "when the plan was refused only for devices that did not answer.\n\n"
+        "--watch, the commissioning station: the devices on the segment at the start are "
+        "listed; then the segment is watched (as velquint watch does) and each device is "
+        "commissioned as soon as it answers: one that a row names by its MAC, or any other "
+        "new device for the next row that leaves mac empty, in plan order (never one whose MAC "
+        "ends in FF.FF.FF, nor one there from the start). The report is rewritten after each "
+        "device, and a second run with the same --report continues where the first stopped.");
 }
 
 CommandRun AddApplyCommand(CLI::App& apply) {

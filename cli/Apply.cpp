@@ -61,22 +61,17 @@ std::optional<Failure> PrepareApply(SegmentPort& port, const std::vector<PlanRow
             rows->push_back(item);
             continue;
         }
-        item.before = ReadFoundDevice(heard.front()->record, heard.front()->interfaces);
-        std::string missing;
-        if (!MergeSettings(*item.before, row, &item.target, &missing)) {
-            refuse(row, "device " + MacText(row.mac) + " reports no " + missing +
-                            ", and the plan names none");
-        }
-        for (const FoundDevice& other : everyone) {
-            if (other.mac != row.mac && other.ip == item.target.ip) {
-                refuse(row, "IP " + DottedText(item.target.ip) + " is the address of device " +
-                                MacText(other.mac) + " already");
-                break;
+        const AddressOwner owner = [&everyone](uint32_t ip, const Mac& self) -> std::optional<Mac> {
+            for (const FoundDevice& other : everyone) {
+                if (other.mac != self && other.ip == ip) {
+                    return other.mac;
+                }
             }
-        }
-        item.needsSetup = !AlreadySet(*item.before, item.target);
-        if (!item.needsSetup && !row.id) {
-            item.decided = RowOutcome{RowOutcome::AlreadySet, ""};
+            return std::nullopt;
+        };
+        for (const std::string& why : MatchRowToDevice(
+                 item, ReadFoundDevice(heard.front()->record, heard.front()->interfaces), owner)) {
+            refuse(row, why);
         }
         rows->push_back(item);
     }
@@ -115,6 +110,26 @@ void CommissionRows(SegmentPort& port, const ApplySettings& settings, Reporter& 
             item.result = run.Result(*item.task);
         }
     }
+}
+
+std::vector<std::string> MatchRowToDevice(ApplyRow& item, FoundDevice device,
+                                          const AddressOwner& owner) {
+    std::vector<std::string> refusals;
+    item.before = std::move(device);
+    std::string missing;
+    if (!MergeSettings(*item.before, item.row, &item.target, &missing)) {
+        refusals.push_back("device " + MacText(item.row.mac) + " reports no " + missing +
+                           ", and the plan names none");
+    }
+    if (const std::optional<Mac> other = owner(item.target.ip, item.row.mac)) {
+        refusals.push_back("IP " + DottedText(item.target.ip) + " is the address of device " +
+                           MacText(*other) + " already");
+    }
+    item.needsSetup = !AlreadySet(*item.before, item.target);
+    if (refusals.empty() && !item.needsSetup && !item.row.id) {
+        item.decided = RowOutcome{RowOutcome::AlreadySet, ""};
+    }
+    return refusals;
 }
 
 CommissionTask TaskOf(const ApplyRow& row) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +47,17 @@ struct ApplyRow {
 // The failure, if any, holds every refusal among its details.
 std::optional<Failure> PrepareApply(SegmentPort& port, const std::vector<PlanRow>& plan,
                                     const ApplySettings& settings, std::vector<ApplyRow>* rows);
+
+// Whose device another than `self` has address `ip`, if any's.
+using AddressOwner = std::function<std::optional<Mac>(uint32_t ip, const Mac& self)>;
+
+// Checks the row against its device, found as `device`: the values that the
+// row and the device give together, and that no other device has the target
+// IP. Sets the row's before, target and needsSetup, and decides a row that
+// has nothing to do ("already set"). Returns why the row cannot be carried
+// out, if it cannot.
+std::vector<std::string> MatchRowToDevice(ApplyRow& item, FoundDevice device,
+                                          const AddressOwner& owner);
 
 // The commissioning task of a row checked against its device.
 CommissionTask TaskOf(const ApplyRow& row);

@@ -200,22 +200,19 @@ private:
               const std::vector<unsigned>& interfaces) {
         ApplyRow& row = rows_[i];
         taken_.insert(row.row.mac);
-        row.before = ReadFoundDevice(std::vector<uint8_t>(record, record + length), interfaces);
-        std::string missing;
-        if (!MergeSettings(*row.before, row.row, &row.target, &missing)) {
-            Refuse(i, "the device reports no " + missing + ", and the plan names none");
-            return;
-        }
-        const auto other = ips_.find(row.target.ip);
-        if (other != ips_.end() && other->second != row.row.mac) {
-            Refuse(i, "IP " + DottedText(row.target.ip) + " is the address of device " +
-                          MacText(other->second) + " already");
+        const AddressOwner owner = [this](uint32_t ip, const Mac& self) -> std::optional<Mac> {
+            const auto known = ips_.find(ip);
+            return known != ips_.end() && known->second != self ? std::optional<Mac>(known->second)
+                                                                : std::nullopt;
+        };
+        const std::vector<std::string> refusals = MatchRowToDevice(
+            row, ReadFoundDevice(std::vector<uint8_t>(record, record + length), interfaces), owner);
+        if (!refusals.empty()) {
+            Refuse(i, refusals.front());
             return;
         }
         ips_[row.target.ip] = row.row.mac;
-        row.needsSetup = !AlreadySet(*row.before, row.target);
-        if (!row.needsSetup && !row.row.id) {
-            row.decided = RowOutcome{RowOutcome::AlreadySet, ""};
+        if (row.decided) {
             End(i, true);
             return;
         }

@@ -28,8 +28,6 @@ constexpr Clock::time_point kNever = Clock::time_point::max();
 constexpr Milliseconds kLeastSearchGap{100};
 // How often OnWaiting is called.
 constexpr Milliseconds kWaitingReportEvery{1000};
-// Datagrams taken between two looks at the clock.
-constexpr size_t kMostDatagramsAtOnce = 512;
 // A write of the ID gets at least this long to connect, even close to the
 // device's deadline.
 constexpr uint32_t kLeastConnectLimitMs = 1000;

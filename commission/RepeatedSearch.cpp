@@ -13,10 +13,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::milliseconds;
 
-// Datagrams taken between two looks at the clock: a flood must not keep the
-// search from its time limit.
-constexpr size_t kMostDatagramsAtOnce = 512;
-
 int MillisecondsUntil(Clock::time_point moment) {
     const auto left = std::chrono::ceil<Milliseconds>(moment - Clock::now());
     return static_cast<int>(std::max<int64_t>(0, left.count()));

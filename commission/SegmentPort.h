@@ -14,6 +14,10 @@
 // sets up and searches again sends everything from this one socket and reads
 // every reply from it.
 
+// Datagrams a caller takes between two looks at its clock: a flood must not
+// keep it from its deadlines.
+constexpr size_t kMostDatagramsAtOnce = 512;
+
 // One datagram as it arrived.
 struct SegmentDatagram {
     uint8_t bytes[kLargestReplyRead] = {};

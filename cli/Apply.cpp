@@ -5,6 +5,7 @@
 #include "cli/Progress.h"
 #include "cli/Reporter.h"
 #include "cli/Search.h"
+#include "commission/SegmentDriver.h"
 
 std::optional<Failure> PrepareApply(SegmentPort& port, const std::vector<PlanRow>& plan,
                                     const ApplySettings& settings, std::vector<ApplyRow>* rows) {
@@ -89,25 +90,25 @@ void CommissionRows(SegmentPort& port, const ApplySettings& settings, Reporter& 
     CommissionOptions options;
     options.setupsAtOnce = settings.setupsAtOnce;
     options.settleTimeoutMs = settings.settleTimeoutMs;
-    options.searchInterface = settings.interfaceIndex;
-    options.stop = settings.stop;
-    size_t active = 0;
-    for (const ApplyRow& item : rows) {
-        active += item.decided ? 0 : 1;
-    }
-    Progress progress(reporter, active);
-    Commissioner run(port, options, &progress);
+    std::vector<CommissionTask> tasks;
     for (ApplyRow& item : rows) {
         if (!item.decided) {
-            item.task = run.Add(TaskOf(item));
+            item.task = tasks.size();
+            tasks.push_back(TaskOf(item));
+        }
+    }
+    Progress progress(reporter, tasks.size());
+    for (const ApplyRow& item : rows) {
+        if (item.task) {
             progress.Name(*item.task, MacText(item.row.mac), item.row.id, 0);
         }
     }
-    run.Run();
+    const std::vector<CommissionResult> results =
+        CommissionOnPort(port, settings.interfaceIndex, tasks, options, &progress, settings.stop);
     reporter.Finish();
     for (ApplyRow& item : rows) {
         if (item.task) {
-            item.result = run.Result(*item.task);
+            item.result = results[*item.task];
         }
     }
 }

@@ -14,6 +14,7 @@
 #include "cli/Search.h"
 #include "cli/Station.h"
 #include "cli/ValueChecks.h"
+#include "commission/DeviceCommission.h"
 
 namespace {
 

@@ -11,7 +11,9 @@
 #include "cli/SetupOutcome.h"
 #include "cli/ValueChecks.h"
 #include "cli/Values.h"
-#include "commission/Commission.h"
+#include "commission/DeviceCommission.h"
+#include "commission/SearchSchedule.h"
+#include "commission/SegmentDriver.h"
 
 namespace {
 
@@ -117,11 +119,9 @@ struct SetupCommand {
         CommissionOptions options;
         options.awaitReturn = verify;
         options.settleTimeoutMs = settleTimeoutSeconds * kMillisecondsPerSecond;
-        options.searchInterface = search.interfaceIndex;
-        options.stop = Interrupted;
-        std::vector<CommissionResult> results;
-        Commission(port, {task}, options, nullptr, &results);
-        const CommissionResult& done = results.front();
+        const CommissionResult done =
+            CommissionOnPort(port, search.interfaceIndex, {task}, options, nullptr, Interrupted)
+                .front();
         if (done.setupDatagrams == 0) {
             Fail(kExitLocal, "the setup datagram went out of no interface");
         }

@@ -11,10 +11,13 @@
 #include "cli/Progress.h"
 #include "cli/Reporter.h"
 #include "cli/Search.h"
+#include "commission/Commissioner.h"
+#include "commission/SegmentDriver.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// The live table is drawn again at least this often, for its times.
+constexpr int kBoardEveryMs = 1000;
 
 // What the live table shows of a row.
 enum class RowState { Waiting, SettingUp, Restarting, WritingId, Ended };
@@ -35,7 +38,7 @@ const char* StateText(RowState state) {
     return "";
 }
 
-class Station : public CommissionObserver {
+class Station : public CommissionObserver, public SegmentClient {
 public:
     Station(const StationSettings& settings, Reporter& reporter, std::vector<ApplyRow>& rows,
             const DeviceSightings& present)
@@ -50,8 +53,9 @@ public:
     // Rows that ended before (in an earlier run) count, and their devices
     // take no other row; named rows whose devices are on the segment already
     // start.
-    void Begin(Commissioner& run) {
+    void Begin(Commissioner& run, Instant now) {
         run_ = &run;
+        now_ = now;
         for (size_t i = 0; i < rows_.size(); ++i) {
             if (rows_[i].decided) {
                 taken_.insert(rows_[i].row.mac);
@@ -88,6 +92,34 @@ public:
         }
         Draw();
     }
+
+    // The run: the engine's, with the station's own look at each answer
+    // first (a device that came may take a row).
+    void Advance(Instant now) override {
+        now_ = now;
+        run_->Advance(now);
+        if (now >= nextBoard_) {
+            Draw();
+        }
+    }
+    Instant NextWake() const override { return std::min(run_->NextWake(), nextBoard_); }
+    void Answer(Instant now, const uint8_t* record, size_t length,
+                unsigned interfaceIndex) override {
+        now_ = now;
+        Appeared(record, length, interfaceIndex);
+        run_->Answer(now, record, length, interfaceIndex);
+    }
+    void Confirmation(Instant now, const uint8_t* mac) override { run_->Confirmation(now, mac); }
+    void IdWritten(Instant now, const IdWriteDone& done) override { run_->IdWritten(now, done); }
+    void End(Instant now) override {
+        run_->End(now);
+        Draw();
+    }
+    void Stop(Instant now) override { run_->Stop(now); }
+
+    // The run may end: every row has ended, or the time-out has passed, and
+    // the devices under way are done.
+    bool Over(Instant now) const { return run_->AllDone() && run_->WatchOver(now); }
 
     // Rows without an outcome when the run ended.
     void Close(bool stopped) {
@@ -133,12 +165,20 @@ public:
         Draw();
     }
 
-    void OnReply(const uint8_t* record, size_t length, unsigned interfaceIndex) override {
+    void OnPortBusy() override {
+        reporter_.Event(
+            {"port-busy", "", "port 3195 is taken (another search?); the next search tries again"});
+    }
+
+private:
+    // A device heard for the first time may take a row: the one that names
+    // it, or the next without a MAC.
+    void Appeared(const uint8_t* record, size_t length, unsigned interfaceIndex) {
         const Mac mac = RecordMac(record, length);
         if (!known_.insert(mac).second) {
             return;
         }
-        changed_ = true;
+        run_->SegmentChanged();
         const FoundDevice device = ReadFoundDevice(std::vector<uint8_t>(record, record + length));
         if (device.ip) {
             ips_.emplace(*device.ip, mac);
@@ -154,7 +194,7 @@ public:
         });
         size_t row = named - rows_.begin();
         if (named == rows_.end()) {
-            if (run_->TimedOut()) {
+            if (run_->TimedOut(now_)) {
                 return;
             }
             if (UnprogrammedMac(mac)) {
@@ -181,21 +221,6 @@ public:
         Draw();
     }
 
-    bool OnSearchEnded() override {
-        Draw();
-        const bool changed = changed_;
-        changed_ = false;
-        return changed;
-    }
-
-    void OnPortBusy() override {
-        reporter_.Event(
-            {"port-busy", "", "port 3195 is taken (another search?); the next search tries again"});
-    }
-
-    bool Finished() override { return ended_ == rows_.size(); }
-
-private:
     void Take(size_t i, const uint8_t* record, size_t length,
               const std::vector<unsigned>& interfaces) {
         ApplyRow& row = rows_[i];
@@ -218,7 +243,7 @@ private:
         }
         row.task = run_->Add(TaskOf(row));
         rowOf_[*row.task] = i;
-        started_[i] = Clock::now();
+        started_[i] = now_;
         states_[i] = row.needsSetup ? RowState::SettingUp : RowState::WritingId;
         progress_.Name(*row.task, MacText(row.row.mac), row.row.id, row.row.line);
     }
@@ -235,6 +260,9 @@ private:
         if (!rows_[i].task) {
             progress_.CountEnded();
         }
+        if (ended_ == rows_.size()) {
+            run_->EndWatch();
+        }
         if (tell && settings_.rowEnded) {
             settings_.rowEnded(rows_);
         }
@@ -243,6 +271,7 @@ private:
     // The live table: the rows under way first, then the ended ones, then
     // the waiting ones, as many as fit, and a summary.
     void Draw() {
+        nextBoard_ = After(now_, kBoardEveryMs);
         const size_t room = reporter_.BoardRoom();
         if (room < 2) {
             return;
@@ -256,7 +285,6 @@ private:
         }
         std::stable_sort(order.begin(), order.end(),
                          [&rank](size_t a, size_t b) { return rank(a) < rank(b); });
-        const Clock::time_point now = Clock::now();
         size_t verified = 0;
         size_t failed = 0;
         size_t waiting = 0;
@@ -276,9 +304,8 @@ private:
             } else if (states_[i] == RowState::Waiting) {
                 ++waiting;
             } else {
-                took = std::to_string(
-                           std::chrono::duration_cast<std::chrono::seconds>(now - started_[i])
-                               .count()) +
+                took = std::to_string(MillisecondsBetween(started_[i], now_) /
+                                      kMillisecondsPerSecond) +
                        " s";
             }
             if (table.size() + 2 < room) {
@@ -301,7 +328,7 @@ private:
                         " verified, " + std::to_string(failed) + " failed, " +
                         (underWay > 0 ? std::to_string(underWay) + " under way, " : "") +
                         std::to_string(waiting) + " waiting" +
-                        (run_->TimedOut() ? "; the time-out has passed" : ""));
+                        (run_->TimedOut(now_) ? "; the time-out has passed" : ""));
         reporter_.Board(lines);
     }
 
@@ -312,13 +339,14 @@ private:
     const DeviceSightings& present_;
     Progress progress_;
     std::vector<RowState> states_;
-    std::vector<Clock::time_point> started_;
+    std::vector<Instant> started_;
     std::map<size_t, size_t> rowOf_;  // task -> row
     std::set<Mac> known_;             // every MAC heard
     std::set<Mac> taken_;             // MACs that took a row
     std::map<uint32_t, Mac> ips_;     // addresses in use, and whose
     size_t ended_ = 0;
-    bool changed_ = false;
+    Instant now_{};
+    Instant nextBoard_{};
 };
 
 // The earlier report's rows, by plan line: the MAC, what was asked, the outcome.
@@ -415,14 +443,15 @@ void RunStation(SegmentPort& port, const StationSettings& settings, const Device
     CommissionOptions options;
     options.setupsAtOnce = settings.apply.setupsAtOnce;
     options.settleTimeoutMs = settings.apply.settleTimeoutMs;
-    options.searchInterface = settings.apply.interfaceIndex;
-    options.stop = settings.apply.stop;
     options.watch = true;
     options.watchTimeoutMs = settings.timeoutMs;
+    SegmentDriver driver(port, settings.apply.interfaceIndex);
     Station station(settings, reporter, rows, present);
-    Commissioner run(port, options, &station);
-    station.Begin(run);
-    run.Run();
+    const Instant start = RunClock::now();
+    Commissioner run(options, driver, &station, start);
+    station.Begin(run, start);
+    const bool finished = driver.Run(
+        station, [&station](Instant now) { return station.Over(now); }, settings.apply.stop);
     reporter.Finish();
-    station.Close(settings.apply.stop != nullptr && settings.apply.stop());
+    station.Close(!finished);
 }

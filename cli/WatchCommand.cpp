@@ -10,9 +10,9 @@
 #include "cli/HelpText.h"
 #include "cli/Reporter.h"
 #include "cli/Search.h"
-#include "cli/SegmentWatch.h"
 #include "cli/ValueChecks.h"
-#include "commission/Commission.h"
+#include "commission/SegmentDriver.h"
+#include "commission/Watch.h"
 
 namespace {
 
@@ -38,33 +38,23 @@ std::vector<FoundDevice> DevicesOf(const WatchedDevice& watched) {
 }
 
 // Tells each change of the segment, and keeps the live table.
-class WatchView : public CommissionObserver {
+class WatchView : public WatchListener {
 public:
     explicit WatchView(Reporter& reporter) : reporter_(reporter) {}
 
-    void OnStep(size_t, CommissionStep, const CommissionResult&) override {}
-    void OnWaiting(size_t, int) override {}
+    void Follow(const Watch& watch) { watch_ = &watch; }
 
-    void OnReply(const uint8_t* record, size_t length, unsigned interfaceIndex) override {
-        watch_.Heard(record, length, interfaceIndex);
-    }
-
-    bool OnSearchEnded() override {
-        ++searches_;
-        const std::vector<SegmentChange> changes = watch_.SearchEnded();
+    void OnSearchEnded(const std::vector<SegmentChange>& changes) override {
         for (const SegmentChange& change : changes) {
             Tell(change);
         }
         Draw();
-        return !changes.empty();
     }
 
     void OnPortBusy() override {
         reporter_.Event(
             {"port-busy", "", "port 3195 is taken (another search?); the next search tries again"});
     }
-
-    const SegmentWatch& Segment() const { return watch_; }
 
 private:
     void Tell(const SegmentChange& change) {
@@ -113,7 +103,8 @@ private:
             return;
         }
         std::vector<std::vector<std::string>> rows;
-        for (const auto& entry : watch_.Devices()) {
+        const SegmentWatch& segment = watch_->Segment();
+        for (const auto& entry : segment.Devices()) {
             for (const FoundDevice& device : DevicesOf(entry.second)) {
                 const auto address = [](const std::optional<uint32_t>& value) {
                     return value ? DottedText(*value) : std::string("-");
@@ -134,10 +125,10 @@ private:
         for (std::string line; std::getline(written, line);) {
             lines.push_back(line);
         }
-        const size_t present = watch_.Present();
+        const size_t present = segment.Present();
         lines.push_back(std::to_string(present) + " present, " +
-                        std::to_string(watch_.Devices().size() - present) + " gone, " +
-                        std::to_string(searches_) + " searches" +
+                        std::to_string(segment.Devices().size() - present) + " gone, " +
+                        std::to_string(watch_->Searches()) + " searches" +
                         (shown < rows.size()
                              ? "; " + std::to_string(rows.size() - shown) + " rows more than fit"
                              : ""));
@@ -145,8 +136,7 @@ private:
     }
 
     Reporter& reporter_;
-    SegmentWatch watch_;
-    size_t searches_ = 0;
+    const Watch* watch_ = nullptr;
 };
 
 struct WatchCommand {
@@ -154,22 +144,23 @@ struct WatchCommand {
     uint32_t timeoutSeconds = 0;
 
     CommandResult Run(Format format) const {
-        CommissionOptions options;
-        FailOn(FindInterface(interfaceName, &options.searchInterface));
-        options.watch = true;
-        options.watchTimeoutMs = static_cast<int>(timeoutSeconds) * kMillisecondsPerSecond;
-        options.stop = Interrupted;
+        unsigned searchInterface = 0;
+        FailOn(FindInterface(interfaceName, &searchInterface));
         if (format == Format::Json) {
             SetCurrentReporter(MakeReporter(ReporterKind::JsonLines, std::cout));
         }
         WatchView view(CurrentReporter());
         SegmentPort port;  // opened for each search, given back between them
-        Commissioner run(port, options, &view);
-        run.Run();
+        SegmentDriver driver(port, searchInterface);
+        Watch watch(driver, view, RunClock::now(),
+                    static_cast<int>(timeoutSeconds) * kMillisecondsPerSecond);
+        view.Follow(watch);
+        driver.Run(
+            watch, [&watch](Instant now) { return watch.Over(now); }, Interrupted);
         CurrentReporter().Finish();
 
         CommandResult result;
-        if (!view.Segment().AnyAnswered()) {
+        if (!watch.Segment().AnyAnswered()) {
             result.status = kExitNotFound;
             result.closing = "no device answered during the watch";
             result.closingIsWarning = true;

@@ -15,8 +15,12 @@ SightingNews DeviceSightings::Add(const uint8_t* datagram, ssize_t length,
     if (!IsDiscoveryReply(datagram, length)) {
         return SightingNews::NotAReply;
     }
-    const uint8_t* record = datagram + kReplyRecordOffset;
-    const size_t recordLength = static_cast<size_t>(length) - kReplyRecordOffset;
+    return AddRecord(datagram + kReplyRecordOffset, static_cast<size_t>(length) - kReplyRecordOffset,
+                     interfaceIndex);
+}
+
+SightingNews DeviceSightings::AddRecord(const uint8_t* record, size_t recordLength,
+                                        unsigned interfaceIndex) {
     const MacAddress mac = RecordMac(record, recordLength);
 
     const auto known = byMac_.find(mac);

@@ -42,6 +42,8 @@ public:
     static constexpr size_t kMostSightings = 4096;
 
     SightingNews Add(const uint8_t* datagram, ssize_t length, unsigned interfaceIndex);
+    // The same for a reply's record (bytes 8 on), heard on `interfaceIndex`.
+    SightingNews AddRecord(const uint8_t* record, size_t length, unsigned interfaceIndex);
 
     const std::vector<DeviceSighting>& All() const { return sightings_; }
     // The sightings of one MAC, in the order they were first heard.

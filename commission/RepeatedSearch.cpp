@@ -1,22 +1,11 @@
 #include "commission/RepeatedSearch.h"
 
-#include <poll.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 
+#include "commission/SegmentDriver.h"
 #include "discovery/DiscoverDevices.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-using Milliseconds = std::chrono::milliseconds;
-
-int MillisecondsUntil(Clock::time_point moment) {
-    const auto left = std::chrono::ceil<Milliseconds>(moment - Clock::now());
-    return static_cast<int>(std::max<int64_t>(0, left.count()));
-}
 
 bool IsNews(SightingNews news) {
     return news == SightingNews::NewDevice || news == SightingNews::NewRecord ||
@@ -25,61 +14,69 @@ bool IsNews(SightingNews news) {
 
 }  // namespace
 
+RepeatedSearch::RepeatedSearch(const RepeatedSearchOptions& options, SegmentActions& segment,
+                               DeviceSightings* sightings, Instant start)
+    : options_(options),
+      segment_(segment),
+      sightings_(sightings),
+      start_(start),
+      limit_(After(start, std::max(0, options.timeLimitMs))),
+      passes_(std::max(1, options.passes)),
+      lastPass_(start),
+      nextPass_(start),
+      lastNews_(start) {}
+
+void RepeatedSearch::Advance(Instant now) {
+    if (over_ || now >= limit_) {
+        over_ = true;
+        return;
+    }
+    if (now >= nextPass_ && (sent_ < passes_ || !Satisfied())) {
+        if (!segment_.SendSearch() && sent_ == 0) {
+            sendFailed_ = over_ = true;
+            return;
+        }
+        ++sent_;
+        lastPass_ = now;
+        nextPass_ = After(now, sent_ < passes_ ? options_.passIntervalMs : kSearchMorePassIntervalMs);
+    }
+    over_ = now >= EndsAt();
+}
+
+// The end as things stand: the limit while requests are still to go out;
+// after them, the quiet after the last request or news (and at least the
+// first wait when nothing answered).
+Instant RepeatedSearch::EndsAt() const {
+    if (sent_ < passes_ || !Satisfied()) {
+        return limit_;
+    }
+    const Instant quietEnd = After(std::max(lastPass_, lastNews_), options_.quietMs);
+    const Instant end = sightings_->All().empty()
+                            ? std::max(After(start_, options_.firstWaitMs), quietEnd)
+                            : quietEnd;
+    return std::min(end, limit_);
+}
+
+Instant RepeatedSearch::NextWake() const {
+    const bool morePasses = sent_ < passes_ || !Satisfied();
+    return morePasses ? std::min(nextPass_, limit_) : EndsAt();
+}
+
+void RepeatedSearch::Answer(Instant now, const uint8_t* record, size_t length,
+                            unsigned interfaceIndex) {
+    if (IsNews(sightings_->AddRecord(record, length, interfaceIndex))) {
+        lastNews_ = now;
+    }
+}
+
 int SearchRepeatedly(SegmentPort& port, const RepeatedSearchOptions& options,
                      DeviceSightings* sightings) {
-    const Clock::time_point start = Clock::now();
-    const Clock::time_point limit = start + Milliseconds(std::max(0, options.timeLimitMs));
-    const int passes = std::max(1, options.passes);
-    const auto satisfied = [&] { return !options.complete || options.complete(*sightings); };
-
-    int sent = 0;
-    Clock::time_point lastPass = start;
-    Clock::time_point nextPass = start;
-    Clock::time_point lastNews = start;
-    for (;;) {
-        const Clock::time_point now = Clock::now();
-        if (now >= limit || (options.stop != nullptr && options.stop())) {
-            break;
-        }
-        if (now >= nextPass && (sent < passes || !satisfied())) {
-            if (!port.SendSearch(options.interfaceIndex) && sent == 0) {
-                return kDiscoverSendFailed;
-            }
-            ++sent;
-            lastPass = now;
-            nextPass = now + Milliseconds(sent < passes ? options.passIntervalMs
-                                                        : kSearchMorePassIntervalMs);
-        }
-
-        Clock::time_point end = limit;
-        if (sent >= passes && satisfied()) {
-            const Clock::time_point quietEnd =
-                std::max(lastPass, lastNews) + Milliseconds(options.quietMs);
-            end = sightings->All().empty()
-                      ? std::max(start + Milliseconds(options.firstWaitMs), quietEnd)
-                      : quietEnd;
-            if (now >= end) {
-                break;
-            }
-        } else {
-            end = std::min(end, nextPass);
-        }
-
-        pollfd entry{port.Descriptor(), POLLIN, 0};
-        const int ready = poll(&entry, 1, MillisecondsUntil(std::min(end, limit)));
-        if (ready < 0 && errno != EINTR) {
-            break;
-        }
-        SegmentDatagram datagram;
-        for (size_t taken = 0; ready > 0 && taken < kMostDatagramsAtOnce && port.Receive(&datagram);
-             ++taken) {
-            if (options.interfaceIndex != 0 && datagram.interfaceIndex != options.interfaceIndex) {
-                continue;
-            }
-            if (IsNews(sightings->Add(datagram.bytes, datagram.length, datagram.interfaceIndex))) {
-                lastNews = Clock::now();
-            }
-        }
+    SegmentDriver driver(port, options.interfaceIndex);
+    RepeatedSearch search(options, driver, sightings, RunClock::now());
+    driver.Run(
+        search, [&search](Instant) { return search.Over(); }, options.stop);
+    if (search.SendFailed()) {
+        return kDiscoverSendFailed;
     }
     return static_cast<int>(sightings->All().size());
 }

@@ -3,6 +3,8 @@
 #include <functional>
 
 #include "commission/DeviceSightings.h"
+#include "commission/SearchSchedule.h"
+#include "commission/Segment.h"
 #include "commission/SegmentPort.h"
 
 // A search made of several requests, for where completeness matters: one
@@ -22,13 +24,9 @@
 // misses about 25 of 255 devices, three requests 100 ms apart miss about one
 // in four searches of 255 devices, about 0.25 devices a search.
 constexpr int kDefaultSearchPasses = 3;
-constexpr int kSearchPassIntervalMs = 100;
 // The quiet that ends a search: the window's wait after each reply.
 constexpr int kSearchQuietMs = 400;
 constexpr int kSearchFirstWaitMs = 2000;
-// While a caller waits for devices that have not answered, a further
-// request goes out this often.
-constexpr int kSearchMorePassIntervalMs = 500;
 
 struct RepeatedSearchOptions {
     int passes = kDefaultSearchPasses;
@@ -45,11 +43,45 @@ struct RepeatedSearchOptions {
     // passes.
     std::function<bool(const DeviceSightings&)> complete;
     // When given and true, the search ends at once with what it has (Ctrl-C).
-    bool (*stop)() = nullptr;
+    std::function<bool()> stop;
+};
+
+// The search's decisions, on any segment.
+class RepeatedSearch : public SegmentClient {
+public:
+    RepeatedSearch(const RepeatedSearchOptions& options, SegmentActions& segment,
+                   DeviceSightings* sightings, Instant start);
+
+    void Advance(Instant now) override;
+    Instant NextWake() const override;
+    void Answer(Instant now, const uint8_t* record, size_t length,
+                unsigned interfaceIndex) override;
+
+    // The search has ended.
+    bool Over() const { return over_; }
+    // The first request went out nowhere (nothing else was sent then).
+    bool SendFailed() const { return sendFailed_; }
+
+private:
+    bool Satisfied() const { return !options_.complete || options_.complete(*sightings_); }
+    Instant EndsAt() const;
+
+    RepeatedSearchOptions options_;
+    SegmentActions& segment_;
+    DeviceSightings* sightings_;
+    Instant start_;
+    Instant limit_;
+    int passes_;
+    int sent_ = 0;
+    Instant lastPass_;
+    Instant nextPass_;
+    Instant lastNews_;
+    bool over_ = false;
+    bool sendFailed_ = false;
 };
 
 // Runs the search on `port` (open) and adds what it hears to `sightings`.
 // Returns the number of sightings, or kDiscoverSendFailed when the first
-// request went out nowhere (nothing else was sent then).
+// request went out nowhere.
 int SearchRepeatedly(SegmentPort& port, const RepeatedSearchOptions& options,
                      DeviceSightings* sightings);

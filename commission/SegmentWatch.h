@@ -6,7 +6,7 @@
 #include <set>
 #include <vector>
 
-#include "cli/Values.h"
+#include "commission/DeviceSightings.h"
 
 // The devices of a segment as searches see them over time: which appeared,
 // which changed their settings, which are gone. A device is gone when it has
@@ -14,7 +14,7 @@
 // whose request or answer was lost.
 
 struct WatchedDevice {
-    Mac mac{};
+    MacAddress mac{};
     // The records it answered with in its last search (two or more: devices
     // that share the MAC).
     std::set<std::vector<uint8_t>> records;
@@ -39,12 +39,12 @@ public:
     // The search has ended: what changed since the one before.
     std::vector<SegmentChange> SearchEnded();
 
-    const std::map<Mac, WatchedDevice>& Devices() const { return devices_; }
+    const std::map<MacAddress, WatchedDevice>& Devices() const { return devices_; }
     size_t Present() const;
     bool AnyAnswered() const { return !devices_.empty(); }
 
 private:
-    std::map<Mac, WatchedDevice> devices_;
+    std::map<MacAddress, WatchedDevice> devices_;
     // What the search under way has heard, by MAC.
-    std::map<Mac, WatchedDevice> heard_;
+    std::map<MacAddress, WatchedDevice> heard_;
 };

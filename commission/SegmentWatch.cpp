@@ -1,9 +1,7 @@
-#include "cli/SegmentWatch.h"
-
-#include "commission/DeviceSightings.h"
+#include "commission/SegmentWatch.h"
 
 void SegmentWatch::Heard(const uint8_t* record, size_t length, unsigned interfaceIndex) {
-    const Mac mac = RecordMac(record, length);
+    const MacAddress mac = RecordMac(record, length);
     WatchedDevice& device = heard_[mac];
     device.mac = mac;
     device.records.insert(std::vector<uint8_t>(record, record + length));

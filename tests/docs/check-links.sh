@@ -29,6 +29,8 @@ done < <(find docs -name '*.md' | LC_ALL=C sort)
 # One line per heading ("H", file, anchor) and per link ("L", file, line,
 # target), tab-separated.
 scan() {
+    # The typographic quotes in the program are data, not shell quoting.
+    # shellcheck disable=SC1112
     awk '
         BEGIN {
             for (i = 1; i < 128; i++) ascii = ascii sprintf("%c", i)

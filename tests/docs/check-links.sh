@@ -34,7 +34,7 @@ scan() {
     awk '
         BEGIN {
             for (i = 1; i < 128; i++) ascii = ascii sprintf("%c", i)
-            # Punctuation outside ASCII that the docs use: dropped like the rest.
+            # Punctuation outside ASCII that a heading may hold: dropped too.
             split("— – → ← … “ ” ‘ ’ « » × · °", wide, " ")
             # Capitals of Latin-1 (À to Þ but ×) and their small letters: the
             # tolower of awk knows only those of ASCII.

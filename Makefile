@@ -1,9 +1,10 @@
 # Set-up commands for a fresh Debian 12 machine, as root:
 #   make run     install what is missing, build the tool, start it
 #   make test    install what is missing, build, run the everyday suite
-#   make check   everything CI proves: make test, the sanitizer build and its
-#                suite, the fuzz smoke runs, the soak minute, the Wireshark
-#                plugin's tests, the Debian packages and their checks
+#   make check   everything CI proves: the documents' links, make test, the
+#                sanitizer build and its suite, the fuzz smoke runs, the soak
+#                minute, the Wireshark plugin's tests, the Debian packages and
+#                their checks
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 # The everyday build: tool, simulator and tests, no benchmarks. At -O1 it
@@ -38,13 +39,14 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:chec
 CTEST = ./tests/run-ctest.sh
 
 # What `make check` runs, in this order; a step that fails ends it. Further
-# checks add their target here.
-CHECK_STEPS = test test-asan fuzz-smoke soak-minute test-dissector check-packages
+# checks add their target here. The documents' links come first: they take
+# no build.
+CHECK_STEPS = check-docs test test-asan fuzz-smoke soak-minute test-dissector check-packages
 
 .PHONY: all deps configure build build-tool build-demo run test check demo bench bench-code \
 	bench-startup bench-search bench-setup bench-setid bench-cli bench-station screenshot clean configure-asan \
 	build-asan test-asan fuzz-smoke soak-minute fuzz soak configure-bench build-bench \
-	test-dissector package check-packages
+	test-dissector package check-packages check-docs
 
 all: build
 
@@ -134,11 +136,12 @@ configure-bench: deps
 build-bench: configure-bench
 	@cmake --build $(BENCH_DIR) -j $(JOBS)
 
-# The figures in the README: start-up time and peak memory of the tool, the
-# Search command against many simulated devices, and the time a setup takes
-# beyond the device's reply (both in the lab); Set ID's click-to-label time and
-# its wait for a silent device (on loopback); the command line's search and
-# apply of 255 devices (in the lab).
+# The figures in docs/benchmarks.md: start-up time and peak memory of the
+# tool, the Search command against many simulated devices, and the time a
+# setup takes beyond the device's reply (both in the lab); Set ID's
+# click-to-label time and its wait for a silent device (on loopback); the
+# command line's search and apply of 255 devices, the commissioning station
+# and the watch (in the lab).
 bench: bench-code bench-startup bench-search bench-setup bench-setid bench-cli bench-station
 
 # The Google Benchmark executables: sort, frame build and parse, silent wait.
@@ -210,6 +213,11 @@ check-packages: configure
 	@cmake -S . -B $(BUILD_DIR) >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint_close_windows velquint_wireshark_checks
 	@./tests/packages/check-packages.sh $(PACKAGE_DIR) $(BUILD_DIR)
+
+# Every relative link of README.md and docs/*.md names a file that exists,
+# and a heading that its document has (tests/docs/check-links.sh).
+check-docs:
+	@./tests/docs/check-links.sh
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BENCH_DIR) $(PACKAGE_DIR)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Command-line figures for the README, in a lab of network namespaces (needs
-# root), against velquint-sim. Medians of RUNS runs (default 5), each run
+# Command-line figures for docs/benchmarks.md, in a lab of network namespaces
+# (needs root), against velquint-sim. Medians of RUNS runs (default 5), each run
 # with another loss seed:
 #   - `velquint search`, 255 devices answering at once: wall time beyond the
 #     0.6 s its three requests and the quiet after them take;

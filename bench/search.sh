@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Search figures for the README: the real window (offscreen) presses "Search"
-# 20 times in a lab of network namespaces while velquint-sim plays
+# Search figures for docs/benchmarks.md: the real window (offscreen) presses
+# "Search" 20 times in a lab of network namespaces while velquint-sim plays
 #   - 255 devices answering in one burst with 31-byte replies, and
 #   - 32 devices answering in one burst with 256-byte replies,
 # and reports per run how many were listed and the time beyond the waits.

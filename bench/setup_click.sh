@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Setup figure for the README: the time from a click on "Broadcast Setup" or
-# "Connect Setup" until "Success", beyond the simulated device's own reply
-# delay, on the real window inside a lab of network namespaces (needs root).
+# Setup figure for docs/benchmarks.md: the time from a click on "Broadcast
+# Setup" or "Connect Setup" until "Success", beyond the simulated device's own
+# reply delay, on the real window inside a lab of network namespaces (needs
+# root).
 # Usage: bench/setup_click.sh [build-dir] [clicks per button] [device delay ms]
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Start-up figures for the README: time until the window is shown and peak
-# memory of velquint-tool, median of several runs on a private Xvfb server.
+# Start-up figures for docs/benchmarks.md: time until the window is shown and
+# peak memory of velquint-tool, median of several runs on a private Xvfb
+# server.
 # Usage: bench/startup.sh [build-dir] [runs]
 set -euo pipefail
 cd "$(dirname "$0")/.."

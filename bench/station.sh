@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Commissioning-station and watch figures for the README, in a lab of network
-# namespaces (needs root), against velquint-sim:
+# Commissioning-station and watch figures for docs/benchmarks.md, in a lab of
+# network namespaces (needs root), against velquint-sim:
 #   - `velquint apply --watch` with DEVICES devices (default 50) plugged in one
 #     every 2 s, each restarting 5 s after its setup, a plan of rows without a
 #     MAC: each device's time from being plugged in to verified (from the

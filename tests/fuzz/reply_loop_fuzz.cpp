@@ -53,7 +53,7 @@ uint64_t Clock() {
     return peer.now;
 }
 
-// Each transport's allowance as README's Set ID section gives it.
+// Each transport's allowance as the user's guide gives it (docs/guide.md, Set ID).
 FUZZ_MODEL uint64_t FrameLimitMs() {
     uint64_t length = kReplyLongHeaderSize;
     if (peer.model.countSeen) {

@@ -49,7 +49,9 @@ void Commissioner::Advance(Instant now) {
 }
 
 Instant Commissioner::NextWake() const {
-    if (!fresh_.empty()) {
+    // Tasks added, or setups waiting for room that has come.
+    if (!fresh_.empty() || (!queued_.empty() && port_.Held() &&
+                            inBurst_ < std::max<size_t>(1, options_.setupsAtOnce))) {
         return now_;
     }
     Instant next = std::min(searches_.NextWake(Watching()), nextWaitingReport_);

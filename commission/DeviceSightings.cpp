@@ -15,8 +15,8 @@ SightingNews DeviceSightings::Add(const uint8_t* datagram, ssize_t length,
     if (!IsDiscoveryReply(datagram, length)) {
         return SightingNews::NotAReply;
     }
-    return AddRecord(datagram + kReplyRecordOffset, static_cast<size_t>(length) - kReplyRecordOffset,
-                     interfaceIndex);
+    return AddRecord(datagram + kReplyRecordOffset,
+                     static_cast<size_t>(length) - kReplyRecordOffset, interfaceIndex);
 }
 
 SightingNews DeviceSightings::AddRecord(const uint8_t* record, size_t recordLength,

@@ -38,7 +38,8 @@ void RepeatedSearch::Advance(Instant now) {
         }
         ++sent_;
         lastPass_ = now;
-        nextPass_ = After(now, sent_ < passes_ ? options_.passIntervalMs : kSearchMorePassIntervalMs);
+        nextPass_ =
+            After(now, sent_ < passes_ ? options_.passIntervalMs : kSearchMorePassIntervalMs);
     }
     over_ = now >= EndsAt();
 }

@@ -56,7 +56,8 @@ void SearchSchedule::ReturnSearch(Instant now) {
 
 void SearchSchedule::WatchSearch(Instant now) {
     if (watchSearch_) {
-        if (watchPasses_ < kWatchPasses && now >= After(watchSearchStartedAt_, kSearchPassIntervalMs)) {
+        if (watchPasses_ < kWatchPasses &&
+            now >= After(watchSearchStartedAt_, kSearchPassIntervalMs)) {
             ++watchPasses_;
             Request(now);
         }
@@ -99,8 +100,8 @@ void SearchSchedule::EndSearch(Instant now) {
 }
 
 void SearchSchedule::SearchBy(Instant moment) {
-    nextReturnSearchAt_ = std::min(
-        nextReturnSearchAt_, std::max(moment, After(lastRequestAt_, kLeastSearchGapMs)));
+    nextReturnSearchAt_ =
+        std::min(nextReturnSearchAt_, std::max(moment, After(lastRequestAt_, kLeastSearchGapMs)));
 }
 
 Instant SearchSchedule::ListenEndsAt() const {

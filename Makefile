@@ -44,7 +44,7 @@ CTEST = ./tests/run-ctest.sh
 CHECK_STEPS = check-docs test test-asan fuzz-smoke soak-minute test-dissector check-packages
 
 .PHONY: all deps configure build build-tool build-demo run test check demo bench bench-code \
-	bench-startup bench-search bench-setup bench-setid bench-cli bench-station screenshot clean configure-asan \
+	bench-startup bench-search bench-setup bench-setid bench-cli bench-station bench-engine screenshot clean configure-asan \
 	build-asan test-asan fuzz-smoke soak-minute fuzz soak configure-bench build-bench \
 	test-dissector package check-packages check-docs
 
@@ -142,7 +142,7 @@ build-bench: configure-bench
 # click-to-label time and its wait for a silent device (on loopback); the
 # command line's search and apply of 255 devices, the commissioning station
 # and the watch (in the lab).
-bench: bench-code bench-startup bench-search bench-setup bench-setid bench-cli bench-station
+bench: bench-code bench-engine bench-startup bench-search bench-setup bench-setid bench-cli bench-station
 
 # The Google Benchmark executables: sort, frame build and parse, silent wait.
 bench-code: build-bench
@@ -164,6 +164,11 @@ bench-setid: build-bench
 
 bench-cli: build-bench
 	@./bench/cli.sh $(BENCH_DIR)
+
+# The commissioning engine in virtual time against segments in memory: 4,096
+# devices restarting 10 s at 10 % loss, and two of bench-cli's lab cases.
+bench-engine: build-bench
+	@$(BENCH_DIR)/bench/velquint_bench_engine
 
 # The commissioning station with devices plugged in one by one, and the
 # watch's CPU, datagrams and collisions (root, for the lab).

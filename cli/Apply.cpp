@@ -5,76 +5,89 @@
 #include "cli/Progress.h"
 #include "cli/Reporter.h"
 #include "cli/Search.h"
+#include "cli/Signals.h"
 #include "commission/SegmentDriver.h"
 
-std::optional<Failure> PrepareApply(SegmentPort& port, const std::vector<PlanRow>& plan,
-                                    const ApplySettings& settings, std::vector<ApplyRow>* rows) {
+namespace {
+
+// Searches until every planned device has answered, or the find time-out.
+std::optional<Failure> FindPlanned(SegmentPort& port, const std::vector<PlanRow>& plan,
+                                   const ApplySettings& settings, Reporter& reporter,
+                                   DeviceSightings* found) {
     RepeatedSearchOptions search;
     search.interfaceIndex = settings.interfaceIndex;
     search.timeLimitMs = settings.findTimeoutMs;
-    search.stop = settings.stop;
+    if (settings.stop != nullptr) {
+        search.stop = settings.stop->Check();
+    }
     search.complete = [&plan](const DeviceSightings& heard) {
         return std::all_of(plan.begin(), plan.end(),
                            [&heard](const PlanRow& row) { return heard.Heard(row.mac); });
     };
-    DeviceSightings found;
-    if (std::optional<Failure> failure = Search(port, search, settings.interfaceName, &found)) {
-        return failure;
-    }
-    if (settings.stop != nullptr && settings.stop()) {
-        return Failure{
-            InterruptedStatus(), "stopped during the search; nothing but the search was sent", {}};
-    }
+    return Search(port, search, settings.interfaceName, reporter, found);
+}
 
-    std::vector<std::string> refusals;
-    bool onlyMissing = true;
-    const auto refuse = [&](const PlanRow& row, const std::string& what, bool missing = false) {
-        refusals.push_back(settings.planName + ":" + std::to_string(row.line) + ": " + what);
-        onlyMissing = onlyMissing && missing;
-    };
-    const std::vector<FoundDevice> everyone = ListDevices(found, false);
-    rows->clear();
+}  // namespace
+
+bool ApplySettings::Stopped() const {
+    return stop != nullptr && stop->Asked();
+}
+
+CommissionOptions CommissionOptionsOf(const ApplySettings& settings, bool station) {
+    CommissionOptions options;
+    options.setupsAtOnce = settings.setupsAtOnce;
+    options.settleTimeoutMs = settings.settleTimeoutMs;
+    options.watch = station;
+    options.watchTimeoutMs = station ? settings.stationTimeoutMs : 0;
+    return options;
+}
+
+std::vector<ApplyRow> RowsOf(const std::vector<PlanRow>& plan) {
+    std::vector<ApplyRow> rows;
     for (const PlanRow& row : plan) {
         ApplyRow item;
         item.row = row;
-        const std::vector<const DeviceSighting*> heard = found.Of(row.mac);
-        if (heard.empty()) {
-            if (!settings.allowMissing) {
-                refuse(row,
-                       "no device with MAC " + MacText(row.mac) +
-                           " answered the search (--allow-missing skips it)",
-                       true);
-            }
-            item.decided = RowOutcome{RowOutcome::NotFound, "no answer to the search"};
-            rows->push_back(item);
-            continue;
-        }
-        if (heard.size() > 1) {
-            std::string addresses;
-            for (const DeviceSighting* sighting : heard) {
-                const FoundDevice twin = ReadFoundDevice(sighting->record);
-                addresses += (addresses.empty() ? "" : ", ") +
-                             (twin.ip ? DottedText(*twin.ip) : std::string("no address"));
-            }
-            refuse(row, std::to_string(heard.size()) + " devices with different settings (" +
-                            addresses + ") answer as MAC " + MacText(row.mac) +
-                            ": a setup by that MAC would reach all of them");
-            rows->push_back(item);
-            continue;
-        }
-        const AddressOwner owner = [&everyone](uint32_t ip, const Mac& self) -> std::optional<Mac> {
-            for (const FoundDevice& other : everyone) {
-                if (other.mac != self && other.ip == ip) {
-                    return other.mac;
-                }
-            }
-            return std::nullopt;
+        rows.push_back(item);
+    }
+    return rows;
+}
+
+std::optional<Failure> PrepareApply(SegmentPort& port, const std::vector<PlanRow>& plan,
+                                    const ApplySettings& settings, Reporter& reporter,
+                                    std::vector<ApplyRow>* rows) {
+    DeviceSightings found;
+    if (std::optional<Failure> failure = FindPlanned(port, plan, settings, reporter, &found)) {
+        return failure;
+    }
+    if (settings.Stopped()) {
+        return Failure{settings.stop->Status(),
+                       "stopped during the search; nothing but the search was sent",
+                       {}};
+    }
+    std::vector<std::string> refusals;
+    bool onlyMissing = true;
+    AddressBook addresses;
+    addresses.AddAll(found);
+    *rows = RowsOf(plan);
+    for (ApplyRow& item : *rows) {
+        const auto refuse = [&](const std::string& what, bool missing) {
+            refusals.push_back(settings.planName + ":" + std::to_string(item.row.line) + ": " +
+                               what);
+            onlyMissing = onlyMissing && missing;
         };
-        for (const std::string& why : MatchRowToDevice(
-                 item, ReadFoundDevice(heard.front()->record, heard.front()->interfaces), owner)) {
-            refuse(row, why);
+        const DeviceLookup lookup = LookUpDevice(found, item.row.mac);
+        if (lookup.missing) {
+            if (!settings.allowMissing) {
+                refuse(lookup.refusal + " (--allow-missing skips it)", true);
+            }
+            item.decided = RowOutcome{OutcomeKind::NotFound, "no answer to the search"};
+        } else if (!lookup.device) {
+            refuse(lookup.refusal, false);
+        } else {
+            for (const std::string& why : MatchRowToDevice(item, *lookup.device, addresses)) {
+                refuse(why, false);
+            }
         }
-        rows->push_back(item);
     }
     if (refusals.empty()) {
         return std::nullopt;
@@ -87,9 +100,6 @@ std::optional<Failure> PrepareApply(SegmentPort& port, const std::vector<PlanRow
 
 void CommissionRows(SegmentPort& port, const ApplySettings& settings, Reporter& reporter,
                     std::vector<ApplyRow>& rows) {
-    CommissionOptions options;
-    options.setupsAtOnce = settings.setupsAtOnce;
-    options.settleTimeoutMs = settings.settleTimeoutMs;
     std::vector<CommissionTask> tasks;
     for (ApplyRow& item : rows) {
         if (!item.decided) {
@@ -103,9 +113,9 @@ void CommissionRows(SegmentPort& port, const ApplySettings& settings, Reporter& 
             progress.Name(*item.task, MacText(item.row.mac), item.row.id, 0);
         }
     }
-    const std::vector<CommissionResult> results =
-        CommissionOnPort(port, settings.interfaceIndex, tasks, options, &progress, settings.stop);
-    reporter.Finish();
+    const std::vector<CommissionResult> results = CommissionOnPort(
+        port, settings.interfaceIndex, tasks, CommissionOptionsOf(settings, false), &progress,
+        settings.stop != nullptr ? settings.stop->Check() : std::function<bool()>());
     for (ApplyRow& item : rows) {
         if (item.task) {
             item.result = results[*item.task];
@@ -114,7 +124,7 @@ void CommissionRows(SegmentPort& port, const ApplySettings& settings, Reporter& 
 }
 
 std::vector<std::string> MatchRowToDevice(ApplyRow& item, FoundDevice device,
-                                          const AddressOwner& owner) {
+                                          const AddressBook& addresses) {
     std::vector<std::string> refusals;
     item.before = std::move(device);
     std::string missing;
@@ -122,13 +132,13 @@ std::vector<std::string> MatchRowToDevice(ApplyRow& item, FoundDevice device,
         refusals.push_back("device " + MacText(item.row.mac) + " reports no " + missing +
                            ", and the plan names none");
     }
-    if (const std::optional<Mac> other = owner(item.target.ip, item.row.mac)) {
+    if (const std::optional<Mac> other = addresses.OtherOwner(item.target.ip, item.row.mac)) {
         refusals.push_back("IP " + DottedText(item.target.ip) + " is the address of device " +
                            MacText(*other) + " already");
     }
     item.needsSetup = !AlreadySet(*item.before, item.target);
     if (refusals.empty() && !item.needsSetup && !item.row.id) {
-        item.decided = RowOutcome{RowOutcome::AlreadySet, ""};
+        item.decided = RowOutcome{OutcomeKind::AlreadySet, ""};
     }
     return refusals;
 }
@@ -140,18 +150,6 @@ CommissionTask TaskOf(const ApplyRow& row) {
     task.id = row.row.id;
     task.interfaces = row.before->interfaceIndexes;
     return task;
-}
-
-std::vector<std::string> AskedCells(const PlanRow& row) {
-    const auto address = [](const std::optional<uint32_t>& value) {
-        return value ? DottedText(*value) : std::string();
-    };
-    return {address(row.ip),
-            address(row.mask),
-            address(row.gateway),
-            row.port ? std::to_string(*row.port) : "",
-            row.baudCode ? BaudText(*row.baudCode) : "",
-            row.id ? std::to_string(*row.id) : ""};
 }
 
 std::optional<FoundDevice> ReportedNow(const ApplyRow& row) {
@@ -170,12 +168,15 @@ RowOutcome OutcomeOf(const ApplyRow& row, const ApplySettings& settings) {
                           ReportedNow(row));
 }
 
-int ApplyStatus(const std::vector<ApplyRow>& rows, const ApplySettings& settings) {
+int RunStatus(const std::vector<ApplyRow>& rows, const ApplySettings& settings) {
+    const bool interrupted = std::any_of(rows.begin(), rows.end(), [](const ApplyRow& row) {
+        return row.task && row.result.outcome == CommissionOutcome::Interrupted;
+    });
+    if (settings.stop != nullptr && (interrupted || settings.stop->Asked())) {
+        return settings.stop->Status();
+    }
     int status = kExitOk;
     for (const ApplyRow& row : rows) {
-        if (row.task && row.result.outcome == CommissionOutcome::Interrupted) {
-            return InterruptedStatus();
-        }
         if (row.task && row.needsSetup && row.result.setupDatagrams == 0) {
             status = kExitLocal;
         } else if (status == kExitOk && !OutcomeOf(row, settings).Good()) {

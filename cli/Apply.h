@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,11 +11,12 @@
 #include "commission/SegmentPort.h"
 
 class Reporter;
+class StopSignal;
 
-// The work of `velquint apply`, apart from its command line: find the plan's
-// devices, check the plan against them, commission them, and give one
-// result per plan row. Failures come back as values; the command decides
-// what they end with.
+// The work of `velquint apply` and of its commissioning station, apart from
+// the command line: find the plan's devices, check each row against its
+// device, commission them, and give one result per plan row. Failures come
+// back as values; the command decides what they end with.
 
 struct ApplySettings {
     std::string planName;         // how refusals name the plan file
@@ -26,8 +26,15 @@ struct ApplySettings {
     size_t setupsAtOnce = 64;
     int findTimeoutMs = 5000;
     int settleTimeoutMs = kDefaultSettleTimeoutMs;
-    bool (*stop)() = nullptr;
+    // A station: no device is taken after this (0: none).
+    int stationTimeoutMs = 0;
+    const StopSignal* stop = nullptr;
+
+    bool Stopped() const;
 };
+
+// The engine's options for a run with `settings` (a station's: `station`).
+CommissionOptions CommissionOptionsOf(const ApplySettings& settings, bool station);
 
 // One plan row on its way through the steps.
 struct ApplyRow {
@@ -40,24 +47,25 @@ struct ApplyRow {
     CommissionResult result;
 };
 
+// Rows of `plan`, none of them checked against a device yet.
+std::vector<ApplyRow> RowsOf(const std::vector<PlanRow>& plan);
+
 // Searches until every planned device has answered (or the find time-out
 // passes) and checks each row against the devices: a device that did not
 // answer (unless allowed), a MAC that several devices share, a value that
 // neither the row nor the device gives, a target IP that another device has.
 // The failure, if any, holds every refusal among its details.
 std::optional<Failure> PrepareApply(SegmentPort& port, const std::vector<PlanRow>& plan,
-                                    const ApplySettings& settings, std::vector<ApplyRow>* rows);
-
-// Whose device another than `self` has address `ip`, if any's.
-using AddressOwner = std::function<std::optional<Mac>(uint32_t ip, const Mac& self)>;
+                                    const ApplySettings& settings, Reporter& reporter,
+                                    std::vector<ApplyRow>* rows);
 
 // Checks the row against its device, found as `device`: the values that the
 // row and the device give together, and that no other device has the target
-// IP. Sets the row's before, target and needsSetup, and decides a row that
-// has nothing to do ("already set"). Returns why the row cannot be carried
-// out, if it cannot.
+// IP in `addresses`. Sets the row's before, target and needsSetup, and
+// decides a row that has nothing to do ("already set"). Returns why the row
+// cannot be carried out, if it cannot.
 std::vector<std::string> MatchRowToDevice(ApplyRow& item, FoundDevice device,
-                                          const AddressOwner& owner);
+                                          const AddressBook& addresses);
 
 // The commissioning task of a row checked against its device.
 CommissionTask TaskOf(const ApplyRow& row);
@@ -66,17 +74,13 @@ CommissionTask TaskOf(const ApplyRow& row);
 void CommissionRows(SegmentPort& port, const ApplySettings& settings, Reporter& reporter,
                     std::vector<ApplyRow>& rows);
 
-// What the row asked, as the report's *_asked columns write it: ip, mask,
-// gateway, port, baud, id; empty where it asked nothing.
-std::vector<std::string> AskedCells(const PlanRow& row);
-
 // What the device reported last: during the run, or in the search.
 std::optional<FoundDevice> ReportedNow(const ApplyRow& row);
 
 // The row's outcome.
 RowOutcome OutcomeOf(const ApplyRow& row, const ApplySettings& settings);
 
-// The exit status of a whole run: 130 when it was stopped, 4 when a setup
-// could not be sent at all, 1 when a row is not verified or already set, 0
-// otherwise.
-int ApplyStatus(const std::vector<ApplyRow>& rows, const ApplySettings& settings);
+// The exit status of a run of apply or of a station: the stop's status when
+// the run was stopped, 4 when a setup could not be sent at all, 1 when a row
+// ended otherwise than verified or already set, 0 otherwise.
+int RunStatus(const std::vector<ApplyRow>& rows, const ApplySettings& settings);

@@ -2,19 +2,21 @@
 // row per plan row with one outcome each (the work itself is in Apply.cpp).
 #include <CLI/CLI.hpp>
 
-#include <iostream>
+#include <algorithm>
 #include <ostream>
-#include <sstream>
 
 #include "cli/Apply.h"
+#include "cli/ApplyReport.h"
 #include "cli/Commands.h"
-#include "cli/Csv.h"
 #include "cli/HelpText.h"
 #include "cli/Reporter.h"
+#include "cli/Row.h"
 #include "cli/Search.h"
+#include "cli/Signals.h"
 #include "cli/Station.h"
 #include "cli/ValueChecks.h"
 #include "commission/DeviceCommission.h"
+#include "commission/SearchSchedule.h"
 
 namespace {
 
@@ -33,173 +35,50 @@ constexpr int kLongestTimeoutSeconds = 600;
 // A station may run a whole week of shifts.
 constexpr uint32_t kLongestStationSeconds = 7 * 24 * 3600;
 
-// The MAC of the row's device; none for a row without one that no device
-// took.
-std::optional<std::string> RowMac(const ApplyRow& item) {
-    if (!item.row.macNamed && item.row.mac == Mac{}) {
-        return std::nullopt;
-    }
-    return MacText(item.row.mac);
-}
-
-std::string MacCell(const ApplyRow& item) {
-    return RowMac(item).value_or("");
-}
-
-// The report: one row per plan row, with what its device reports now.
-class ApplyReport : public Shown {
-public:
-    ApplyReport(std::vector<ApplyRow> rows, ApplySettings settings)
-        : rows_(std::move(rows)), settings_(std::move(settings)) {}
-
-    void Table(std::ostream& out) const override {
-        std::vector<std::vector<std::string>> table;
-        for (const ApplyRow& item : rows_) {
-            std::vector<std::string> cells = {RowMac(item).value_or("-")};
-            for (const FieldComparison& field : Fields(item)) {
-                cells.push_back(field.now);
-            }
-            cells.push_back(item.row.id ? std::to_string(*item.row.id) : "-");
-            const RowOutcome outcome = OutcomeOf(item, settings_);
-            cells.push_back(outcome.Text() +
-                            (outcome.detail.empty() ? "" : " (" + outcome.detail + ")"));
-            table.push_back(cells);
-        }
-        PrintTable(out, {"MAC", "IP", "MASK", "GATEWAY", "PORT", "BAUD", "ID", "OUTCOME"}, table);
-    }
-
-    nlohmann::ordered_json Json() const override {
-        nlohmann::ordered_json rows = nlohmann::ordered_json::array();
-        for (const ApplyRow& item : rows_) {
-            const PlanRow& row = item.row;
-            nlohmann::ordered_json asked = nlohmann::ordered_json::object();
-            if (row.ip)
-                asked["ip"] = DottedText(*row.ip);
-            if (row.mask)
-                asked["mask"] = DottedText(*row.mask);
-            if (row.gateway)
-                asked["gateway"] = DottedText(*row.gateway);
-            if (row.port)
-                asked["port"] = *row.port;
-            if (row.baudCode)
-                asked["baud"] = std::stoul(BaudText(*row.baudCode));
-            if (row.id)
-                asked["id"] = *row.id;
-            const RowOutcome outcome = OutcomeOf(item, settings_);
-            const std::optional<FoundDevice> now = ReportedNow(item);
-            rows.push_back({{"line", row.line},
-                            {"mac", RowMac(item) ? nlohmann::ordered_json(*RowMac(item))
-                                                 : nlohmann::ordered_json(nullptr)},
-                            {"asked", asked},
-                            {"now", now ? DeviceJson(*now) : nullptr},
-                            {"outcome", outcome.Token()},
-                            {"text", outcome.Text()},
-                            {"detail", outcome.detail}});
-        }
-        return rows;
-    }
-
-    void Csv(std::ostream& out) const override {
-        out << CsvLine({"line", "mac", "ip_asked", "mask_asked", "gateway_asked", "port_asked",
-                        "baud_asked", "id_asked", "ip_now", "mask_now", "gateway_now", "port_now",
-                        "baud_now", "outcome", "text", "detail"});
-        for (const ApplyRow& item : rows_) {
-            const PlanRow& row = item.row;
-            std::vector<std::string> cells = {std::to_string(row.line), MacCell(item)};
-            for (const std::string& cell : AskedCells(row)) {
-                cells.push_back(cell);
-            }
-            for (const FieldComparison& field : Fields(item)) {
-                cells.push_back(field.now == "-" ? "" : field.now);
-            }
-            const RowOutcome outcome = OutcomeOf(item, settings_);
-            cells.push_back(outcome.Token());
-            cells.push_back(outcome.Text());
-            cells.push_back(outcome.detail);
-            out << CsvLine(cells);
-        }
-    }
-
-private:
-    // The device's values now, in the order of the columns; "-" for none.
-    static std::vector<FieldComparison> Fields(const ApplyRow& item) {
-        const std::optional<FoundDevice> now = ReportedNow(item);
-        return CompareSettings(item.target, now ? &*now : nullptr);
-    }
-
-    std::vector<ApplyRow> rows_;
-    ApplySettings settings_;
-};
-
 // What a run would send to whom.
 class DryRun : public Shown {
 public:
     explicit DryRun(std::vector<ApplyRow> rows) : rows_(std::move(rows)) {}
 
-    void Table(std::ostream& out) const override {
-        std::vector<std::vector<std::string>> table;
-        for (const ApplyRow& item : rows_) {
-            std::string setup = "-";
-            if (NotFound(item)) {
-                setup = "nothing (not found)";
-            } else if (item.needsSetup) {
-                setup = "broadcast setup: " + DottedText(item.target.ip) + " " +
-                        DottedText(item.target.mask) + " " + DottedText(item.target.gateway) +
-                        " port " + std::to_string(item.target.port) + " baud " +
-                        BaudText(item.target.baudCode);
-            } else if (item.decided) {
-                setup = "nothing (already set)";
-            }
-            const std::string id = item.row.id && !NotFound(item)
-                                       ? "ID " + std::to_string(*item.row.id) + " to " +
-                                             DottedText(item.target.ip) + ":" +
-                                             std::to_string(item.target.port)
-                                       : "-";
-            table.push_back({MacText(item.row.mac), setup, id});
-        }
-        PrintTable(out, {"MAC", "SETUP", "SET ID"}, table);
-    }
-
-    nlohmann::ordered_json Json() const override {
-        nlohmann::ordered_json rows = nlohmann::ordered_json::array();
-        for (const ApplyRow& item : rows_) {
-            nlohmann::ordered_json setup = nullptr;
-            if (item.needsSetup && !NotFound(item)) {
-                setup = {{"ip", DottedText(item.target.ip)},
-                         {"mask", DottedText(item.target.mask)},
-                         {"gateway", DottedText(item.target.gateway)},
-                         {"port", item.target.port},
-                         {"baud", std::stoul(BaudText(item.target.baudCode))}};
-            }
-            rows.push_back(
-                {{"line", item.row.line},
-                 {"mac", MacText(item.row.mac)},
-                 {"found", !NotFound(item)},
-                 {"setup", setup},
-                 {"id", item.row.id && !NotFound(item) ? nlohmann::ordered_json(*item.row.id)
-                                                       : nlohmann::ordered_json(nullptr)}});
-        }
-        return rows;
-    }
+    void Table(std::ostream& out) const override { WriteTable(out, rows_, Put); }
+    nlohmann::ordered_json Json() const override { return RowsJson(rows_, Put); }
 
 private:
-    static bool NotFound(const ApplyRow& item) {
-        return item.decided && item.decided->kind == RowOutcome::NotFound;
+    static void Put(RowWriter& row, const ApplyRow& item) {
+        const bool found = !(item.decided && item.decided->kind == OutcomeKind::NotFound);
+        const TargetSettings& target = item.target;
+        row.Number("line", static_cast<int64_t>(item.row.line), kInJson);
+        row.Text("mac", MacText(item.row.mac));
+        row.Flag("found", found, kInJson);
+        std::string setup;
+        if (!found) {
+            setup = "nothing (not found)";
+        } else if (item.needsSetup) {
+            setup = "broadcast setup: " + DottedText(target.ip) + " " + DottedText(target.mask) +
+                    " " + DottedText(target.gateway) + " port " + std::to_string(target.port) +
+                    " baud " + BaudText(target.baudCode);
+        } else if (item.decided) {
+            setup = "nothing (already set)";
+        }
+        row.Text("setup", setup, kInTable);
+        row.Begin("setup", found && item.needsSetup);
+        row.Address("ip", target.ip, kInJson);
+        row.Address("mask", target.mask, kInJson);
+        row.Address("gateway", target.gateway, kInJson);
+        row.Number("port", target.port, kInJson);
+        row.Number("baud", std::stoul(BaudText(target.baudCode)), kInJson);
+        row.End();
+        const std::optional<uint8_t> id = found ? item.row.id : std::nullopt;
+        row.Text({"id", "SET ID"},
+                 id ? "ID " + std::to_string(*id) + " to " + DottedText(target.ip) + ":" +
+                          std::to_string(target.port)
+                    : "",
+                 kInTable);
+        row.Number("id", id, kInJson);
     }
 
     std::vector<ApplyRow> rows_;
 };
-
-// The report file, whole: JSON when its name ends in .json, else CSV.
-std::optional<Failure> WriteReport(const std::string& path, const ApplyReport& report) {
-    std::ostringstream content;
-    if (path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0) {
-        content << report.Json().dump(2) << '\n';
-    } else {
-        report.Csv(content);
-    }
-    return WriteFileAtomically(path, content.str());
-}
 
 struct ApplyCommand {
     std::string planFile;
@@ -214,16 +93,26 @@ struct ApplyCommand {
     uint32_t timeoutSeconds = 0;
     bool again = false;
 
-    CommandResult Run(Format format) const {
+    CommandResult Run(const CommandContext& context) const {
         std::vector<PlanRow> plan;
         FailOn(ReadPlanFile(planFile, &plan, watch));
         for (const PlanRow& row : plan) {
             if (row.macNamed && UnprogrammedMac(row.mac)) {
-                Warn(planFile + ":" + std::to_string(row.line) + ": MAC " + MacText(row.mac) +
-                     " was never programmed (it ends in FF.FF.FF): every device that shares it "
-                     "takes its setup");
+                context.reporter.Warn(
+                    planFile + ":" + std::to_string(row.line) + ": MAC " + MacText(row.mac) +
+                    " was never programmed (it ends in FF.FF.FF): every device that shares it "
+                    "takes its setup");
             }
         }
+        const ApplySettings settings = Settings(context);
+        SegmentPort port;
+        FailOn(OpenPort(port));
+        return watch ? RunAsStation(context, port, plan, settings)
+                     : ApplyPlan(context, port, plan, settings);
+    }
+
+    // What apply and the station run with, from the options.
+    ApplySettings Settings(const CommandContext& context) const {
         ApplySettings settings;
         settings.planName = planFile;
         FailOn(FindInterface(interfaceName, &settings.interfaceIndex));
@@ -232,46 +121,30 @@ struct ApplyCommand {
         settings.setupsAtOnce = parallel;
         settings.findTimeoutMs = findTimeoutSeconds * kMillisecondsPerSecond;
         settings.settleTimeoutMs = settleTimeoutSeconds * kMillisecondsPerSecond;
-        settings.stop = Interrupted;
+        settings.stationTimeoutMs = static_cast<int>(timeoutSeconds) * kMillisecondsPerSecond;
+        settings.stop = &context.stop;
+        return settings;
+    }
 
-        SegmentPort port;
-        FailOn(OpenPort(port));
-        if (watch) {
-            return RunStation(port, plan, settings, format);
-        }
+    CommandResult ApplyPlan(const CommandContext& context, SegmentPort& port,
+                            const std::vector<PlanRow>& plan, const ApplySettings& settings) const {
         std::vector<ApplyRow> rows;
-        FailOn(PrepareApply(port, plan, settings, &rows));
-        CommandResult result;
+        FailOn(PrepareApply(port, plan, settings, context.reporter, &rows));
         if (dryRun) {
+            CommandResult result;
             result.shown = std::make_shared<DryRun>(rows);
             result.closing = "dry run: nothing was sent but the search";
             result.closingIsWarning = true;
             return result;
         }
-        CommissionRows(port, settings, CurrentReporter(), rows);
-        result.status = ApplyStatus(rows, settings);
-        const auto report = std::make_shared<ApplyReport>(rows, settings);
-        result.shown = report;
-        // The devices were commissioned: the report on stdout still shows
-        // it, and the status says that the file is missing.
-        if (!reportFile.empty()) {
-            if (const std::optional<Failure> failure = WriteReport(reportFile, *report)) {
-                Warn(failure->message);
-                result.status = std::max(result.status, failure->status);
-            }
-        }
-        return result;
+        CommissionRows(port, settings, context.reporter, rows);
+        return Reported(context, rows, settings, std::nullopt);
     }
 
     // The commissioning station: the devices as they are plugged in.
-    CommandResult RunStation(SegmentPort& port, const std::vector<PlanRow>& plan,
-                             const ApplySettings& apply, Format format) const {
-        std::vector<ApplyRow> rows;
-        for (const PlanRow& row : plan) {
-            ApplyRow item;
-            item.row = row;
-            rows.push_back(item);
-        }
+    CommandResult RunAsStation(const CommandContext& context, SegmentPort& port,
+                               const std::vector<PlanRow>& plan, const ApplySettings& apply) const {
+        std::vector<ApplyRow> rows = RowsOf(plan);
         if (!reportFile.empty() && !again) {
             FailOn(TakeEarlierReport(reportFile, rows));
         }
@@ -279,42 +152,41 @@ struct ApplyCommand {
         // MAC.
         RepeatedSearchOptions search;
         search.interfaceIndex = apply.interfaceIndex;
-        search.stop = apply.stop;
+        search.stop = context.stop.Check();
         DeviceSightings present;
-        FailOn(Search(port, search, interfaceName, &present));
-
-        if (format == Format::Json) {
-            SetCurrentReporter(MakeReporter(ReporterKind::JsonLines, std::cout));
-        }
+        FailOn(Search(port, search, interfaceName, context.reporter, &present));
         std::optional<Failure> reportFailure;
         StationSettings settings;
         settings.apply = apply;
-        settings.timeoutMs = static_cast<int>(timeoutSeconds) * kMillisecondsPerSecond;
         settings.rowEnded = [&](const std::vector<ApplyRow>& now) {
             if (!reportFile.empty()) {
-                reportFailure = WriteReport(reportFile, ApplyReport(now, apply));
+                reportFailure = WriteReportFile(reportFile, ApplyReport(now, apply));
             }
         };
-        ::RunStation(port, settings, present, CurrentReporter(), rows);
+        RunStation(port, settings, present, context.reporter, rows);
+        return Reported(context, rows, apply, reportFailure);
+    }
 
-        CommandResult result;
-        const auto report = std::make_shared<ApplyReport>(rows, apply);
+    // The report of a run, on stdout (a station's with --json as its last
+    // event) and in the report file, and the run's status. The devices were
+    // commissioned either way: a report file that cannot be written is told,
+    // and the status says so.
+    CommandResult Reported(const CommandContext& context, const std::vector<ApplyRow>& rows,
+                           const ApplySettings& settings,
+                           std::optional<Failure> reportFailure) const {
+        const auto report = std::make_shared<ApplyReport>(rows, settings);
         if (!reportFile.empty()) {
-            reportFailure = WriteReport(reportFile, *report);
+            reportFailure = WriteReportFile(reportFile, *report);
         }
-        result.status = Interrupted() ? InterruptedStatus() : kExitOk;
-        for (const ApplyRow& row : rows) {
-            if (result.status == kExitOk && !OutcomeOf(row, apply).Good()) {
-                result.status = kExitDeviceFailed;
-            }
-        }
+        CommandResult result;
+        result.status = RunStatus(rows, settings);
         if (reportFailure) {
-            Warn(reportFailure->message);
+            context.reporter.Warn(reportFailure->message);
             result.status = std::max(result.status, reportFailure->status);
         }
-        if (format == Format::Json) {
+        if (watch && context.format == Format::Json) {
             // The events went to stdout one by one; the report is the last.
-            CurrentReporter().Event({"report", "", "the report", {{"rows", report->Json()}}});
+            context.reporter.Event({"report", "", "the report", {{"rows", report->Json()}}});
         } else {
             result.shown = report;
         }
@@ -352,12 +224,9 @@ std::string ApplyFooter() {
         ms(kIdRetryAfterMs) +
         ", and the ID in the device's answer must be the ID asked. Each device has "
         "--settle-timeout, from its first setup datagram, for all of that.\n\n"
-        "Outcomes, as token (text): verified (applied and verified), already-set (already set), "
-        "not-confirmed (not confirmed), not-back (confirmed but not back), other-values "
-        "(confirmed but reports other values), id-not-written (ID not written), not-found (with "
-        "--allow-missing, and with --watch for devices that never came), interrupted "
-        "(stopped, by Ctrl-C or SIGTERM), refused (with --watch: the device that came cannot "
-        "take the row). Exit status 0 only when every row ended verified or already-set; 3 "
+        "Outcomes, as token (text): " +
+        OutcomeTokensText() +
+        ". Exit status 0 only when every row ended verified or already-set; 3 "
         "when the plan was refused only for devices that did not answer.\n\n"
         "--watch, the commissioning station: the devices on the segment at the start are "
         "listed; then the segment is watched (as velquint watch does) and each device is "
@@ -425,5 +294,6 @@ CommandRun AddApplyCommand(CLI::App& apply) {
     apply.add_flag("--allow-missing", command->allowMissing,
                    "Report a row whose device does not answer the search instead of refusing "
                    "the plan");
-    return [command](Format format) { return command->Run(format); };
+    return {[command](const CommandContext& context) { return command->Run(context); },
+            [command] { return command->watch; }};
 }

@@ -215,7 +215,7 @@ CommandRun AddSetIdCommand(CLI::App& setId) {
         ->check(IdCheck())
         ->required();
     command->transport.AddOptions(setId);
-    return [command](Format) { return command->Run(); };
+    return {[command](const CommandContext&) { return command->Run(); }};
 }
 
 CommandRun AddTransactCommand(CLI::App& transact) {
@@ -244,5 +244,5 @@ CommandRun AddTransactCommand(CLI::App& transact) {
         ->check(NumberCheck(1, kLargestTimeoutMs))
         ->default_str(std::to_string(kDeviceIdReplyLimitMs));
     command->transport.AddOptions(transact);
-    return [command](Format) { return command->Run(); };
+    return {[command](const CommandContext&) { return command->Run(); }};
 }

@@ -9,13 +9,29 @@
 namespace CLI {
 class App;
 }
+class Reporter;
+class StopSignal;
+
+// What the program gives a command to run with: the format asked, the one
+// reporter of the run (chosen once, from the format, the terminal and whether
+// the command streams), and Ctrl-C's and SIGTERM's request to stop.
+struct CommandContext {
+    Format format;
+    Reporter& reporter;
+    const StopSignal& stop;
+};
 
 // The commands of velquint. Each adds its arguments and options to its own
 // part of the command line and returns what runs it once the line is
-// parsed: a Run that returns the command's result and prints nothing (the
-// program writes it in the format asked, which a command that reports as it
-// goes learns too), or ends with a CommandFailure.
-using CommandRun = std::function<CommandResult(Format format)>;
+// parsed: a run that returns the command's result and prints nothing but its
+// reports (the program writes the result in the format asked), or ends with
+// a CommandFailure.
+struct CommandRun {
+    std::function<CommandResult(const CommandContext& context)> run;
+    // Whether it reports as it goes, with --json as JSON Lines on stdout; it
+    // may depend on the options, so it is asked once they are parsed.
+    std::function<bool()> streams = [] { return false; };
+};
 
 struct CommandSpec {
     const char* name;

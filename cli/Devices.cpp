@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <map>
 
+#include <nlohmann/json.hpp>
+
+#include "cli/Row.h"
 #include "common/ByteOrder.h"
 #include "discovery/DeviceListRows.h"
 
@@ -77,10 +80,73 @@ bool UnprogrammedMac(const Mac& mac) {
     return HasUnprogrammedMac(DeviceRecordView{mac.data(), mac.size()});
 }
 
-std::string InterfacesText(const FoundDevice& device) {
-    std::string text;
-    for (const std::string& name : device.interfaces) {
-        text += (text.empty() ? "" : ",") + name;
+void PutDevice(RowWriter& row, const FoundDevice& device, bool listed) {
+    const unsigned own = listed ? kInEveryFormat : kInJson;
+    row.Text("mac", MacText(device.mac), own);
+    row.Address("ip", device.ip);
+    row.Address("mask", device.mask);
+    row.Address("gateway", device.gateway);
+    row.Number("port", device.port);
+    row.Text("baud", device.baudRate, kInTable | kInCsv);
+    row.Number("baud",
+               device.baudRate.empty() ? std::nullopt
+                                       : std::optional<int64_t>(std::stoul(device.baudRate)),
+               kInJson);
+    row.Number("baudCode", device.baudCode, kInJson);
+    row.Text("version", device.version, own & ~kInCsv);
+    row.Text("interface", device.interfaces.empty() ? "" : device.interfaces.front(), kInJson);
+    row.Names({"interfaces", "INTERFACE"}, device.interfaces, own & ~kInCsv);
+}
+
+nlohmann::ordered_json DeviceJson(const FoundDevice& device) {
+    return RowJson(device,
+                   [](RowWriter& row, const FoundDevice& item) { PutDevice(row, item, true); });
+}
+
+DeviceLookup LookUpDevice(const DeviceSightings& heard, const Mac& mac) {
+    const std::vector<const DeviceSighting*> answered = heard.Of(mac);
+    DeviceLookup lookup;
+    if (answered.empty()) {
+        lookup.missing = true;
+        lookup.refusal = "no device with MAC " + MacText(mac) + " answered the search";
+        return lookup;
     }
-    return text;
+    if (answered.size() > 1) {
+        std::string addresses;
+        for (const DeviceSighting* sighting : answered) {
+            const FoundDevice twin = ReadFoundDevice(sighting->record);
+            addresses += (addresses.empty() ? "" : ", ") +
+                         (twin.ip ? DottedText(*twin.ip) : std::string("no address"));
+        }
+        lookup.refusal = std::to_string(answered.size()) + " devices with different settings (" +
+                         addresses + ") answer as MAC " + MacText(mac) +
+                         ": a setup by that MAC would reach all of them";
+        return lookup;
+    }
+    lookup.device = ReadFoundDevice(answered.front()->record, answered.front()->interfaces);
+    return lookup;
+}
+
+void AddressBook::AddAll(const DeviceSightings& heard) {
+    for (const DeviceSighting& sighting : heard.All()) {
+        const FoundDevice device = ReadFoundDevice(sighting.record);
+        if (device.ip) {
+            Add(*device.ip, sighting.mac);
+        }
+    }
+}
+
+void AddressBook::Take(uint32_t ip, const Mac& owner) {
+    owners_.erase(ip);
+    owners_.emplace(ip, owner);
+}
+
+std::optional<Mac> AddressBook::OtherOwner(uint32_t ip, const Mac& self) const {
+    const auto [first, last] = owners_.equal_range(ip);
+    for (auto owner = first; owner != last; ++owner) {
+        if (owner->second != self) {
+            return owner->second;
+        }
+    }
+    return std::nullopt;
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,5 +50,39 @@ std::vector<FoundDevice> ListDevices(const DeviceSightings& sightings, bool sort
 // devices may share.
 bool UnprogrammedMac(const Mac& mac);
 
-// The interfaces joined for a table cell: "eth0,wlan0"; empty when unknown.
-std::string InterfacesText(const FoundDevice& device);
+class RowWriter;
+
+// A device's fields as a row, in every format. `listed`: the device is the
+// row (search, watch): its MAC, version and interfaces show in a table too,
+// and its MAC in CSV. Otherwise they show in JSON only (the settings of a
+// report row's device).
+void PutDevice(RowWriter& row, const FoundDevice& device, bool listed);
+
+// The device's fields for JSON output; null for what its record lacks.
+nlohmann::ordered_json DeviceJson(const FoundDevice& device);
+
+// The one device that answers as `mac`, or why there is none to set up: no
+// answer (`missing`), or devices with different settings that share the
+// MAC, which a setup by that MAC would all reach.
+struct DeviceLookup {
+    std::optional<FoundDevice> device;
+    bool missing = false;
+    std::string refusal;  // empty when `device` is there
+};
+DeviceLookup LookUpDevice(const DeviceSightings& heard, const Mac& mac);
+
+// Addresses in use on the segment, and whose: a plan must not move a device
+// to an address another device has.
+class AddressBook {
+public:
+    // Every device a search heard.
+    void AddAll(const DeviceSightings& heard);
+    void Add(uint32_t ip, const Mac& owner) { owners_.emplace(ip, owner); }
+    // A device takes `ip` as its own (its target address).
+    void Take(uint32_t ip, const Mac& owner);
+    // Another device than `self` that has `ip`, if any.
+    std::optional<Mac> OtherOwner(uint32_t ip, const Mac& self) const;
+
+private:
+    std::multimap<uint32_t, Mac> owners_;
+};

@@ -25,7 +25,7 @@ Format FormatChoice::Chosen() const {
     return json_ ? Format::Json : csv_ ? Format::Csv : Format::Table;
 }
 
-bool WriteResult(const CommandResult& result, Format format) {
+bool WriteResult(const CommandResult& result, Format format, Reporter& reporter) {
     if (result.shown) {
         switch (format) {
             case Format::Json:
@@ -45,18 +45,17 @@ bool WriteResult(const CommandResult& result, Format format) {
         if (format == Format::Table && !result.closingIsWarning) {
             std::cout << result.closing << '\n';
         } else {
-            Say(result.closing);
+            reporter.Info(result.closing);
         }
     }
     return StdoutWritten();
 }
 
-bool WriteFailure(const Failure& failure, Format format) {
-    CurrentReporter().Finish();
+bool WriteFailure(const Failure& failure, Format format, Reporter& reporter) {
     for (const std::string& detail : failure.details) {
         std::cerr << detail << '\n';
     }
-    Say(failure.message);
+    reporter.Info(failure.message);
     if (format != Format::Json) {
         return true;
     }

@@ -12,6 +12,7 @@
 namespace CLI {
 class App;
 }
+class Reporter;
 
 // What a command shows, and how: a command's Run returns its result and
 // prints nothing; the program writes the result in the format asked. Data go
@@ -50,13 +51,14 @@ private:
 };
 
 // Writes `result` in `format`: the shown part to stdout; the closing line to
-// stdout after a table, to stderr otherwise. False (errno set) when stdout
-// could not take it all.
-bool WriteResult(const CommandResult& result, Format format);
+// stdout after a table, through `reporter` otherwise. False (errno set) when
+// stdout could not take it all.
+bool WriteResult(const CommandResult& result, Format format, Reporter& reporter);
 
-// Writes a failure: "velquint: <message>" and its details on stderr, and with
-// JSON an object {"status", "message", "details"} on stdout.
-bool WriteFailure(const Failure& failure, Format format);
+// Writes a failure: its details and "velquint: <message>" through
+// `reporter`, and with JSON an object {"status", "message", "details"} on
+// stdout.
+bool WriteFailure(const Failure& failure, Format format, Reporter& reporter);
 
 // Flushes stdout and says whether everything written to it arrived.
 bool StdoutWritten();

@@ -1,30 +1,19 @@
 #include "cli/Progress.h"
 
 #include "cli/Cli.h"
+#include "cli/Outcome.h"
 #include "cli/Reporter.h"
-#include "cli/SetupOutcome.h"
 
 namespace {
 
+// "applied and verified (ID 5 read back)": the outcome's text, and the ID
+// where it was read back as written.
 std::string FinishedText(const std::optional<uint8_t>& id, const CommissionResult& result) {
-    switch (result.outcome) {
-        case CommissionOutcome::Verified:
-            return id ? "ID " + std::to_string(*id) + " written and read back, verified"
-                      : "verified";
-        case CommissionOutcome::Confirmed:
-            return "setup confirmed";
-        case CommissionOutcome::NotConfirmed:
-            return "setup not confirmed";
-        case CommissionOutcome::NotBack:
-            return "not back after the setup";
-        case CommissionOutcome::OtherValues:
-            return "back with other values than asked";
-        case CommissionOutcome::IdNotWritten:
-            return "ID not written";
-        case CommissionOutcome::Interrupted:
-            break;
+    const RowOutcome outcome{KindOf(result.outcome), ""};
+    if (id && result.outcome == CommissionOutcome::Verified) {
+        return std::string(outcome.Text()) + " (ID " + std::to_string(*id) + " read back)";
     }
-    return "stopped";
+    return outcome.Text();
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -139,22 +138,6 @@ private:
     std::ostream& out_;
 };
 
-std::unique_ptr<Reporter>& Current() {
-    static std::unique_ptr<Reporter> current = [] {
-        winsize size{};
-        const bool known = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0;
-        return MakeReporter(ReporterForStderr(), std::cerr, known ? size.ws_col : 80,
-                            known ? size.ws_row : 24);
-    }();
-    return current;
-}
-
-volatile std::sig_atomic_t interruptedBy = 0;
-
-extern "C" void OnInterrupt(int signal) {
-    interruptedBy = signal;
-}
-
 }  // namespace
 
 ReporterKind ReporterForStderr() {
@@ -176,38 +159,12 @@ std::unique_ptr<Reporter> MakeReporter(ReporterKind kind, std::ostream& out, siz
     return std::make_unique<LineReporter>(out);
 }
 
-Reporter& CurrentReporter() {
-    return *Current();
-}
-
-void SetCurrentReporter(std::unique_ptr<Reporter> reporter) {
-    Current() = std::move(reporter);
-}
-
-void Warn(const std::string& message) {
-    CurrentReporter().Warn(message);
-}
-
-void Say(const std::string& message) {
-    CurrentReporter().Info(message);
-}
-
-void WatchForInterrupt() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    // No SA_RESTART: a wait that the signal breaks returns at once and the
-    // loop around it sees the flag. The second signal finds the default.
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-bool Interrupted() {
-    return interruptedBy != 0;
-}
-
-int InterruptedStatus() {
-    constexpr int kSignalStatusBase = 128;
-    return kSignalStatusBase + (interruptedBy != 0 ? interruptedBy : SIGINT);
+std::unique_ptr<Reporter> ChooseReporter(bool jsonLines) {
+    if (jsonLines) {
+        return MakeReporter(ReporterKind::JsonLines, std::cout);
+    }
+    winsize size{};
+    const bool known = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0;
+    return MakeReporter(ReporterForStderr(), std::cerr, known ? size.ws_col : 80,
+                        known ? size.ws_row : 24);
 }

@@ -59,18 +59,8 @@ ReporterKind ReporterForStderr();
 std::unique_ptr<Reporter> MakeReporter(ReporterKind kind, std::ostream& out, size_t width = 80,
                                        size_t height = 24);
 
-// The reporter of the running command (Lines on stderr, or Terminal, until a
-// command chooses another). Warn and Say go through it.
-Reporter& CurrentReporter();
-void SetCurrentReporter(std::unique_ptr<Reporter> reporter);
-
-void Warn(const std::string& message);
-void Say(const std::string& message);
-
-// Ctrl-C (SIGINT) or SIGTERM asks the running work to stop: long loops look
-// at Interrupted() and end with what they have, and the command ends with
-// InterruptedStatus() (130 for SIGINT, 143 for SIGTERM, as shells count
-// them). A second signal ends the program at once.
-void WatchForInterrupt();
-bool Interrupted();
-int InterruptedStatus();
+// The one reporter of a command, chosen by the program from the format, the
+// terminal and whether the command streams: with --json, one that streams
+// (apply --watch, watch) writes JSON Lines to stdout; any other writes for
+// people to stderr (Terminal or Lines).
+std::unique_ptr<Reporter> ChooseReporter(bool jsonLines);

@@ -7,23 +7,6 @@
 #include "cli/Reporter.h"
 #include "discovery/DiscoverDevices.h"
 
-namespace {
-
-template <typename Value>
-nlohmann::ordered_json OrNull(const std::optional<Value>& value) {
-    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
-}
-
-nlohmann::ordered_json AddressOrNull(const std::optional<uint32_t>& value) {
-    return value ? nlohmann::ordered_json(DottedText(*value)) : nlohmann::ordered_json(nullptr);
-}
-
-nlohmann::ordered_json TextOrNull(const std::string& text) {
-    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
-}
-
-}  // namespace
-
 CLI::Option* AddInterfaceOption(CLI::App& command, std::string* name) {
     return command
         .add_option("-i,--interface", *name,
@@ -56,7 +39,8 @@ std::optional<Failure> OpenPort(SegmentPort& port) {
 }
 
 std::optional<Failure> Search(SegmentPort& port, const RepeatedSearchOptions& options,
-                              const std::string& interfaceName, DeviceSightings* sightings) {
+                              const std::string& interfaceName, Reporter& reporter,
+                              DeviceSightings* sightings) {
     if (SearchRepeatedly(port, options, sightings) == kDiscoverSendFailed) {
         return Failure{kExitLocal,
                        interfaceName.empty()
@@ -67,27 +51,9 @@ std::optional<Failure> Search(SegmentPort& port, const RepeatedSearchOptions& op
                        {}};
     }
     if (sightings->Overflowed() > 0) {
-        Warn("more than " + std::to_string(DeviceSightings::kMostSightings) +
-             " devices answered; " + std::to_string(sightings->Overflowed()) +
-             " answers of further devices were left out");
+        reporter.Warn("more than " + std::to_string(DeviceSightings::kMostSightings) +
+                      " devices answered; " + std::to_string(sightings->Overflowed()) +
+                      " answers of further devices were left out");
     }
     return std::nullopt;
-}
-
-nlohmann::ordered_json DeviceJson(const FoundDevice& device) {
-    const std::string firstInterface = device.interfaces.empty() ? "" : device.interfaces.front();
-    nlohmann::ordered_json fields = {
-        {"mac", MacText(device.mac)},
-        {"ip", AddressOrNull(device.ip)},
-        {"mask", AddressOrNull(device.mask)},
-        {"gateway", AddressOrNull(device.gateway)},
-        {"port", OrNull(device.port)},
-        {"baud", device.baudRate.empty() ? nlohmann::ordered_json(nullptr)
-                                         : nlohmann::ordered_json(std::stoul(device.baudRate))},
-        {"baudCode", OrNull(device.baudCode)},
-        {"version", TextOrNull(device.version)},
-        {"interface", TextOrNull(firstInterface)},
-        {"interfaces", device.interfaces},
-    };
-    return fields;
 }

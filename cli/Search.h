@@ -1,7 +1,5 @@
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +12,8 @@
 // Searches as every command runs them. A failure of this machine (port 3195
 // taken, no interface to send from) comes back as a value, for the command to
 // end with or to live with; more devices than are kept are warned about.
+
+class Reporter;
 
 namespace CLI {
 class App;
@@ -31,9 +31,7 @@ std::optional<Failure> FindInterface(const std::string& name, unsigned* index);
 std::optional<Failure> OpenPort(SegmentPort& port);
 
 // One repeated search on `port`; `interfaceName` names options.interfaceIndex
-// in messages.
+// in messages, and `reporter` hears of devices beyond what is kept.
 std::optional<Failure> Search(SegmentPort& port, const RepeatedSearchOptions& options,
-                              const std::string& interfaceName, DeviceSightings* sightings);
-
-// The device's fields for JSON output; null for what its record lacks.
-nlohmann::ordered_json DeviceJson(const FoundDevice& device);
+                              const std::string& interfaceName, Reporter& reporter,
+                              DeviceSightings* sightings);

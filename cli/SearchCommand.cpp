@@ -6,11 +6,11 @@
 #include <ostream>
 
 #include "cli/Commands.h"
-#include "cli/Csv.h"
 #include "cli/HelpText.h"
-#include "cli/Plan.h"
 #include "cli/Reporter.h"
+#include "cli/Row.h"
 #include "cli/Search.h"
+#include "cli/Signals.h"
 #include "cli/ValueChecks.h"
 #include "discovery/DiscoverDevices.h"
 
@@ -20,53 +20,22 @@ constexpr int kMostPasses = 20;
 // No first wait outlasts the search's own time limit.
 constexpr int kLongestFirstWaitSeconds = kSearchTimeLimitMs / kMillisecondsPerSecond;
 
-// The devices of one search.
+// The devices of one search: a table, JSON, or the CSV of a plan file (its
+// columns, with an empty id), so that the output is a plan.
 class DeviceList : public Shown {
 public:
     explicit DeviceList(std::vector<FoundDevice> devices) : devices_(std::move(devices)) {}
 
-    void Table(std::ostream& out) const override {
-        if (devices_.empty()) {
-            return;
-        }
-        std::vector<std::vector<std::string>> rows;
-        const auto shown = [](const std::string& text) { return text.empty() ? "-" : text; };
-        const auto address = [](const std::optional<uint32_t>& value) {
-            return value ? DottedText(*value) : std::string("-");
-        };
-        for (const FoundDevice& device : devices_) {
-            rows.push_back(
-                {MacText(device.mac), address(device.ip), address(device.mask),
-                 address(device.gateway), device.port ? std::to_string(*device.port) : "-",
-                 shown(device.baudRate), shown(device.version), shown(InterfacesText(device))});
-        }
-        PrintTable(out, {"MAC", "IP", "MASK", "GATEWAY", "PORT", "BAUD", "VERSION", "INTERFACE"},
-                   rows);
-    }
-
-    nlohmann::ordered_json Json() const override {
-        nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const FoundDevice& device : devices_) {
-            list.push_back(DeviceJson(device));
-        }
-        return list;
-    }
-
-    // The columns of a plan file, so that the output is a plan.
-    void Csv(std::ostream& out) const override {
-        out << CsvLine(kPlanColumns);
-        const auto address = [](const std::optional<uint32_t>& value) {
-            return value ? DottedText(*value) : std::string();
-        };
-        for (const FoundDevice& device : devices_) {
-            out << CsvLine({MacText(device.mac), address(device.ip), address(device.mask),
-                            address(device.gateway),
-                            device.port ? std::to_string(*device.port) : std::string(),
-                            device.baudRate, std::string()});
-        }
-    }
+    void Table(std::ostream& out) const override { WriteTable(out, devices_, Put); }
+    nlohmann::ordered_json Json() const override { return RowsJson(devices_, Put); }
+    void Csv(std::ostream& out) const override { WriteCsv(out, devices_, FoundDevice(), Put); }
 
 private:
+    static void Put(RowWriter& row, const FoundDevice& device) {
+        PutDevice(row, device, true);
+        row.Text("id", "", kInCsv);
+    }
+
     std::vector<FoundDevice> devices_;
 };
 
@@ -76,17 +45,17 @@ struct SearchCommand {
     int passes = kDefaultSearchPasses;
     int firstWaitSeconds = kSearchFirstWaitMs / kMillisecondsPerSecond;
 
-    CommandResult Run() const {
+    CommandResult Run(const CommandContext& context) const {
         RepeatedSearchOptions options;
         FailOn(FindInterface(interfaceName, &options.interfaceIndex));
         options.passes = passes;
         options.firstWaitMs = firstWaitSeconds * kMillisecondsPerSecond;
         options.timeLimitMs = kSearchTimeLimitMs;
-        options.stop = Interrupted;
+        options.stop = context.stop.Check();
         SegmentPort port;
         FailOn(OpenPort(port));
         DeviceSightings sightings;
-        FailOn(Search(port, options, interfaceName, &sightings));
+        FailOn(Search(port, options, interfaceName, context.reporter, &sightings));
         const std::vector<FoundDevice> devices = ListDevices(sightings, sort == "ip");
 
         std::map<Mac, size_t> records;
@@ -95,18 +64,19 @@ struct SearchCommand {
         }
         for (const auto& [mac, count] : records) {
             if (UnprogrammedMac(mac)) {
-                Warn("device " + MacText(mac) +
-                     " has an unprogrammed MAC address (it ends in FF.FF.FF)");
+                context.reporter.Warn("device " + MacText(mac) +
+                                      " has an unprogrammed MAC address (it ends in FF.FF.FF)");
             }
             if (count > 1) {
-                Warn(std::to_string(count) + " devices with different settings share MAC " +
-                     MacText(mac) + "; a setup by that MAC reaches all of them");
+                context.reporter.Warn(std::to_string(count) +
+                                      " devices with different settings share MAC " + MacText(mac) +
+                                      "; a setup by that MAC reaches all of them");
             }
         }
         CommandResult result;
         result.shown = std::make_shared<DeviceList>(devices);
-        if (Interrupted()) {
-            result.status = InterruptedStatus();
+        if (context.stop.Asked()) {
+            result.status = context.stop.Status();
             result.closing = "the search was stopped; these devices had answered until then";
             result.closingIsWarning = true;
         } else if (devices.empty()) {
@@ -159,5 +129,5 @@ CommandRun AddSearchCommand(CLI::App& search) {
         ->type_name("SECONDS")
         ->check(NumberCheck(0, kLongestFirstWaitSeconds))
         ->default_str(std::to_string(kSearchFirstWaitMs / kMillisecondsPerSecond));
-    return [command](Format) { return command->Run(); };
+    return {[command](const CommandContext& context) { return command->Run(context); }};
 }

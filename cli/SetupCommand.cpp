@@ -9,6 +9,7 @@
 #include "cli/Reporter.h"
 #include "cli/Search.h"
 #include "cli/SetupOutcome.h"
+#include "cli/Signals.h"
 #include "cli/ValueChecks.h"
 #include "cli/Values.h"
 #include "commission/DeviceCommission.h"
@@ -43,7 +44,7 @@ public:
                                          {"text", outcome_.Text()}, {"detail", outcome_.detail},
                                          {"confirmed", confirmed_}, {"datagrams", datagrams_}};
         if (verify_) {
-            report["verified"] = outcome_.kind == RowOutcome::Verified;
+            report["verified"] = outcome_.kind == OutcomeKind::Verified;
             report["fields"] = ComparisonJson(fields_);
         }
         return report;
@@ -71,73 +72,84 @@ struct SetupCommand {
     int findTimeoutSeconds = kDefaultFindTimeoutSeconds;
     int settleTimeoutSeconds = kDefaultSettleTimeoutMs / kMillisecondsPerSecond;
 
-    CommandResult Run() const {
+    CommandResult Run(const CommandContext& context) const {
         // The validators read every value already.
         const Mac target = *ReadMac(mac);
         const SettingsWanted wanted = Wanted();
-
-        RepeatedSearchOptions search;
-        FailOn(FindInterface(interfaceName, &search.interfaceIndex));
-        search.timeLimitMs = findTimeoutSeconds * kMillisecondsPerSecond;
-        search.stop = Interrupted;
-        search.complete = [&target](const DeviceSightings& heard) { return heard.Heard(target); };
+        unsigned interfaceIndex = 0;
+        FailOn(FindInterface(interfaceName, &interfaceIndex));
         SegmentPort port;
         FailOn(OpenPort(port));
-        DeviceSightings found;
-        FailOn(Search(port, search, interfaceName, &found));
-        if (Interrupted()) {
-            Fail(InterruptedStatus(), "stopped during the search; nothing was sent but the search");
-        }
-        const std::vector<const DeviceSighting*> heard = found.Of(target);
-        if (heard.empty()) {
-            Fail(kExitNotFound, "no device with MAC " + MacText(target) + " answered the search");
-        }
-        if (heard.size() > 1) {
-            Fail(kExitUsage, std::to_string(heard.size()) +
-                                 " devices with different settings answer as MAC " +
-                                 MacText(target) + ": a setup by that MAC would reach all of them");
-        }
-        const FoundDevice device =
-            ReadFoundDevice(heard.front()->record, heard.front()->interfaces);
+        const FoundDevice device = Find(context, port, interfaceIndex, target);
         TargetSettings settings;
         std::string missing;
         if (!MergeSettings(device, wanted, &settings, &missing)) {
             Fail(kExitUsage, "device " + MacText(target) + " reports no " + missing +
                                  ": name the value to set");
         }
-
-        CommissionTask task;
-        task.target = SetupValuesFor(target, settings);
-        task.interfaces = device.interfaceIndexes;
-        if (direct) {
-            if (!device.ip || *device.ip == 0 || *device.ip == kAllOnesAddress) {
-                Fail(kExitUsage, "device " + MacText(target) +
-                                     " reports no address to send to; leave out --direct");
-            }
-            task.directTo = *device.ip;
-        }
         CommissionOptions options;
         options.awaitReturn = verify;
         options.settleTimeoutMs = settleTimeoutSeconds * kMillisecondsPerSecond;
         const CommissionResult done =
-            CommissionOnPort(port, search.interfaceIndex, {task}, options, nullptr, Interrupted)
+            CommissionOnPort(port, interfaceIndex, {Task(device, settings)}, options, nullptr,
+                             context.stop.Check())
                 .front();
         if (done.setupDatagrams == 0) {
             Fail(kExitLocal, "the setup datagram went out of no interface");
         }
+        return Result(context, target, settings, done);
+    }
+
+    // The device, as a search finds it: it must answer, and be the only one
+    // with its MAC.
+    FoundDevice Find(const CommandContext& context, SegmentPort& port, unsigned interfaceIndex,
+                     const Mac& target) const {
+        RepeatedSearchOptions search;
+        search.interfaceIndex = interfaceIndex;
+        search.timeLimitMs = findTimeoutSeconds * kMillisecondsPerSecond;
+        search.stop = context.stop.Check();
+        search.complete = [&target](const DeviceSightings& heard) { return heard.Heard(target); };
+        DeviceSightings found;
+        FailOn(Search(port, search, interfaceName, context.reporter, &found));
+        if (context.stop.Asked()) {
+            Fail(context.stop.Status(),
+                 "stopped during the search; nothing was sent but the search");
+        }
+        const DeviceLookup lookup = LookUpDevice(found, target);
+        if (!lookup.device) {
+            Fail(lookup.missing ? kExitNotFound : kExitUsage, lookup.refusal);
+        }
+        return *lookup.device;
+    }
+
+    CommissionTask Task(const FoundDevice& device, const TargetSettings& settings) const {
+        CommissionTask task;
+        task.target = SetupValuesFor(device.mac, settings);
+        task.interfaces = device.interfaceIndexes;
+        if (direct) {
+            if (!device.ip || *device.ip == 0 || *device.ip == kAllOnesAddress) {
+                Fail(kExitUsage, "device " + MacText(device.mac) +
+                                     " reports no address to send to; leave out --direct");
+            }
+            task.directTo = *device.ip;
+        }
+        return task;
+    }
+
+    CommandResult Result(const CommandContext& context, const Mac& target,
+                         const TargetSettings& settings, const CommissionResult& done) const {
         const std::optional<FoundDevice> now =
             done.lastRecord.empty() ? std::nullopt
                                     : std::optional<FoundDevice>(ReadFoundDevice(done.lastRecord));
         const RowOutcome outcome =
             DescribeResult(done, std::nullopt, true, settleTimeoutSeconds, settings, now);
-
         CommandResult result;
         result.shown = std::make_shared<SetupReport>(
             target, outcome, done, verify, CompareSettings(settings, now ? &*now : nullptr));
         result.closing = Closing(target, outcome, done.confirmed);
         if (!outcome.Good()) {
-            result.status =
-                outcome.kind == RowOutcome::Interrupted ? InterruptedStatus() : kExitDeviceFailed;
+            result.status = outcome.kind == OutcomeKind::Interrupted ? context.stop.Status()
+                                                                     : kExitDeviceFailed;
             result.closingIsWarning = true;
         }
         return result;
@@ -147,7 +159,7 @@ struct SetupCommand {
     std::string Closing(const Mac& target, const RowOutcome& outcome, bool confirmed) const {
         const std::string device = "device " + MacText(target);
         switch (outcome.kind) {
-            case RowOutcome::Verified:
+            case OutcomeKind::Verified:
                 if (!verify) {
                     return "setup of " + MacText(target) +
                            " applied: seen with the asked values (no confirmation came)";
@@ -156,14 +168,14 @@ struct SetupCommand {
                        (confirmed ? " confirmed and verified"
                                   : " verified: seen with the asked values (no confirmation "
                                     "came)");
-            case RowOutcome::Confirmed:
+            case OutcomeKind::Confirmed:
                 return "setup of " + MacText(target) + " confirmed";
-            case RowOutcome::NotBack:
+            case OutcomeKind::NotBack:
                 return device + " confirmed, but did not answer the searches within " +
                        std::to_string(settleTimeoutSeconds) + " s";
-            case RowOutcome::OtherValues:
+            case OutcomeKind::OtherValues:
                 return device + " confirmed, but reports other values than asked";
-            case RowOutcome::Interrupted:
+            case OutcomeKind::Interrupted:
                 return "setup of " + MacText(target) + " stopped by Ctrl-C";
             default:
                 return device + " did not confirm the setup (" + outcome.detail + ")";
@@ -257,5 +269,5 @@ CommandRun AddSetupCommand(CLI::App& setup) {
         ->check(NumberCheck(1, kLongestTimeoutSeconds))
         ->default_str(std::to_string(kDefaultSettleTimeoutMs / kMillisecondsPerSecond));
     AddInterfaceOption(setup, &command->interfaceName);
-    return [command](Format) { return command->Run(); };
+    return {[command](const CommandContext& context) { return command->Run(context); }};
 }

@@ -128,70 +128,26 @@ void PrintComparison(std::ostream& out, const std::vector<FieldComparison>& fiel
     PrintTable(out, {"FIELD", "ASKED", "NOW", ""}, rows);
 }
 
-const char* RowOutcome::Token() const {
-    static const char* const kTokens[] = {
-        "verified",     "already-set",    "confirmed", "not-confirmed", "not-back",
-        "other-values", "id-not-written", "not-found", "interrupted",   "refused",
-    };
-    return kTokens[kind];
-}
-
-const char* RowOutcome::Text() const {
-    static const char* const kTexts[] = {
-        "applied and verified",
-        "already set",
-        "confirmed",
-        "not confirmed",
-        "confirmed but not back",
-        "confirmed but reports other values",
-        "ID not written",
-        "not found",
-        "stopped",
-        "refused",
-    };
-    return kTexts[kind];
-}
-
-RowOutcome::Kind KindOf(CommissionOutcome outcome) {
-    switch (outcome) {
-        case CommissionOutcome::Verified:
-            return RowOutcome::Verified;
-        case CommissionOutcome::Confirmed:
-            return RowOutcome::Confirmed;
-        case CommissionOutcome::NotConfirmed:
-            return RowOutcome::NotConfirmed;
-        case CommissionOutcome::NotBack:
-            return RowOutcome::NotBack;
-        case CommissionOutcome::OtherValues:
-            return RowOutcome::OtherValues;
-        case CommissionOutcome::IdNotWritten:
-            return RowOutcome::IdNotWritten;
-        case CommissionOutcome::Interrupted:
-            break;
-    }
-    return RowOutcome::Interrupted;
-}
-
 RowOutcome DescribeResult(const CommissionResult& result, const std::optional<uint8_t>& id,
                           bool setupNeeded, int settleSeconds, const TargetSettings& target,
                           const std::optional<FoundDevice>& now) {
     const std::string within = "within " + std::to_string(settleSeconds) + " s";
     switch (result.outcome) {
         case CommissionOutcome::Verified:
-            return {RowOutcome::Verified, setupNeeded && !result.confirmed
-                                              ? "no confirmation came; seen with the asked values"
-                                              : ""};
+            return {OutcomeKind::Verified, setupNeeded && !result.confirmed
+                                               ? "no confirmation came; seen with the asked values"
+                                               : ""};
         case CommissionOutcome::Confirmed:
-            return {RowOutcome::Confirmed, ""};
+            return {OutcomeKind::Confirmed, ""};
         case CommissionOutcome::NotConfirmed:
-            return {RowOutcome::NotConfirmed,
+            return {OutcomeKind::NotConfirmed,
                     result.setupDatagrams == 0
                         ? "the setup datagram could not be sent"
                         : "no confirmation to " + std::to_string(result.setupDatagrams) +
                               " setup datagram" + (result.setupDatagrams == 1 ? "" : "s") +
                               ", and not seen with the asked values " + within};
         case CommissionOutcome::NotBack:
-            return {RowOutcome::NotBack, "no answer to the searches " + within + " of the setup"};
+            return {OutcomeKind::NotBack, "no answer to the searches " + within + " of the setup"};
         case CommissionOutcome::OtherValues: {
             std::string detail;
             for (const FieldComparison& field : CompareSettings(target, now ? &*now : nullptr)) {
@@ -200,10 +156,10 @@ RowOutcome DescribeResult(const CommissionResult& result, const std::optional<ui
                               field.asked + ", now " + field.now;
                 }
             }
-            return {RowOutcome::OtherValues, detail};
+            return {OutcomeKind::OtherValues, detail};
         }
         case CommissionOutcome::Interrupted:
-            return {RowOutcome::Interrupted, "stopped (Ctrl-C or SIGTERM) before the row ended"};
+            return {OutcomeKind::Interrupted, "stopped (Ctrl-C or SIGTERM) before the row ended"};
         case CommissionOutcome::IdNotWritten:
             break;
     }
@@ -222,5 +178,5 @@ RowOutcome DescribeResult(const CommissionResult& result, const std::optional<ui
     } else {
         why = "the device's answer carried no ID";
     }
-    return {RowOutcome::IdNotWritten, why};
+    return {OutcomeKind::IdNotWritten, why};
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/Devices.h"
+#include "cli/Outcome.h"
 #include "commission/Commission.h"
 #include "setup/SetupDatagram.h"
 
@@ -60,32 +61,6 @@ void PrintComparison(std::ostream& out, const std::vector<FieldComparison>& fiel
 // The baud rate of a code as text ("9600"), or the code itself in brackets
 // when it is outside the table ("[9]").
 std::string BaudText(uint8_t code);
-
-// How one device's commissioning ended, as the report says it: a stable token
-// for programs, a text for people, and a detail that says why.
-struct RowOutcome {
-    enum Kind {
-        Verified,      // every asked value seen, the ID (if asked) read back
-        AlreadySet,    // had every value, no ID asked: nothing sent
-        Confirmed,     // confirmed, not waited for (setup without --verify)
-        NotConfirmed,  // no confirmation, and not seen with the asked values
-        NotBack,       // confirmed, then not seen again in time
-        OtherValues,   // confirmed, but seen with other values
-        IdNotWritten,  // back with the asked values; the ID failed or read back otherwise
-        NotFound,      // did not answer the search
-        Interrupted,   // the run was stopped (Ctrl-C) before the row ended
-        Refused,       // the row cannot be carried out on its device (a station's)
-    };
-    Kind kind = NotConfirmed;
-    std::string detail;
-
-    const char* Token() const;
-    const char* Text() const;
-    bool Good() const { return kind == Verified || kind == AlreadySet || kind == Confirmed; }
-};
-
-// The kind of outcome a commissioning task's outcome is.
-RowOutcome::Kind KindOf(CommissionOutcome outcome);
 
 // The outcome of a commissioning task for a device that was to have
 // `target` (and ID `id`); `now` is what it reported last.

@@ -1,16 +1,15 @@
 #include "cli/Station.h"
 
 #include <algorithm>
-#include <chrono>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <sstream>
+#include <set>
 
-#include "cli/Csv.h"
+#include "cli/ApplyReport.h"
+#include "cli/Events.h"
+#include "cli/LiveBoard.h"
 #include "cli/Progress.h"
 #include "cli/Reporter.h"
-#include "cli/Search.h"
+#include "cli/Signals.h"
 #include "commission/Commissioner.h"
 #include "commission/SegmentDriver.h"
 
@@ -38,63 +37,26 @@ const char* StateText(RowState state) {
     return "";
 }
 
+// The station around the engine: it looks at each answer first, and a device
+// that came may take a row; then the engine takes the answer.
 class Station : public CommissionObserver, public SegmentClient {
 public:
-    Station(const StationSettings& settings, Reporter& reporter, std::vector<ApplyRow>& rows,
-            const DeviceSightings& present)
+    Station(const StationSettings& settings, Reporter& reporter, std::vector<ApplyRow>& rows)
         : settings_(settings),
           reporter_(reporter),
           rows_(rows),
-          present_(present),
           progress_(reporter, rows.size()),
+          board_(reporter),
           states_(rows.size(), RowState::Waiting),
           started_(rows.size()) {}
 
-    // Rows that ended before (in an earlier run) count, and their devices
-    // take no other row; named rows whose devices are on the segment already
-    // start.
-    void Begin(Commissioner& run, Instant now) {
-        run_ = &run;
-        now_ = now;
-        for (size_t i = 0; i < rows_.size(); ++i) {
-            if (rows_[i].decided) {
-                taken_.insert(rows_[i].row.mac);
-                End(i, false);
-            }
-        }
-        for (const DeviceSighting& sighting : present_.All()) {
-            known_.insert(sighting.mac);
-            const FoundDevice device = ReadFoundDevice(sighting.record);
-            if (device.ip) {
-                ips_.emplace(*device.ip, sighting.mac);
-            }
-        }
-        std::string present;
-        for (const Mac& mac : known_) {
-            present += (present.empty() ? "" : ", ") + MacText(mac);
-        }
-        if (!present.empty()) {
-            Say("on the segment at the start, and so never given a row without a MAC: " + present);
-        }
-        for (size_t i = 0; i < rows_.size(); ++i) {
-            ApplyRow& row = rows_[i];
-            const std::vector<const DeviceSighting*> heard = present_.Of(row.row.mac);
-            if (row.decided || !row.row.macNamed || heard.empty()) {
-                continue;
-            }
-            if (heard.size() > 1) {
-                Refuse(i, std::to_string(heard.size()) +
-                              " devices with different settings answer as this MAC");
-                continue;
-            }
-            Take(i, heard.front()->record.data(), heard.front()->record.size(),
-                 heard.front()->interfaces);
-        }
-        Draw();
-    }
+    void Begin(Commissioner& run, const DeviceSightings& present, Instant now);
+    // Rows without an outcome when the run ended.
+    void Close(bool stopped);
+    // The run may end: every row has ended, or the time-out has passed, and
+    // the devices under way are done.
+    bool Over(Instant now) const { return run_->AllDone() && run_->WatchOver(now); }
 
-    // The run: the engine's, with the station's own look at each answer
-    // first (a device that came may take a row).
     void Advance(Instant now) override {
         now_ = now;
         run_->Advance(now);
@@ -117,314 +79,283 @@ public:
     }
     void Stop(Instant now) override { run_->Stop(now); }
 
-    // The run may end: every row has ended, or the time-out has passed, and
-    // the devices under way are done.
-    bool Over(Instant now) const { return run_->AllDone() && run_->WatchOver(now); }
-
-    // Rows without an outcome when the run ended.
-    void Close(bool stopped) {
-        for (size_t i = 0; i < rows_.size(); ++i) {
-            ApplyRow& row = rows_[i];
-            if (row.task) {
-                row.result = run_->Result(*row.task);
-            } else if (!row.decided) {
-                row.decided = RowOutcome{
-                    RowOutcome::NotFound,
-                    stopped
-                        ? "stopped before its device appeared"
-                        : "no device for it appeared within " +
-                              std::to_string(settings_.timeoutMs / kMillisecondsPerSecond) + " s"};
-            }
-        }
-    }
-
-    void OnStep(size_t task, CommissionStep step, const CommissionResult& result) override {
-        progress_.OnStep(task, step, result);
-        const size_t i = rowOf_.at(task);
-        switch (step) {
-            case CommissionStep::SetupSent:
-                states_[i] = RowState::SettingUp;
-                break;
-            case CommissionStep::Confirmed:
-                states_[i] = RowState::Restarting;
-                break;
-            case CommissionStep::Back:
-            case CommissionStep::IdFailed:
-                states_[i] = rows_[i].row.id ? RowState::WritingId : states_[i];
-                break;
-            case CommissionStep::Finished:
-                rows_[i].result = result;
-                End(i, true);
-                break;
-        }
-        Draw();
-    }
-
+    void OnStep(size_t task, CommissionStep step, const CommissionResult& result) override;
     void OnWaiting(size_t devices, int waitedMs) override {
         progress_.OnWaiting(devices, waitedMs);
         Draw();
     }
-
     void OnPortBusy() override {
         reporter_.Event(
             {"port-busy", "", "port 3195 is taken (another search?); the next search tries again"});
     }
 
 private:
-    // A device heard for the first time may take a row: the one that names
-    // it, or the next without a MAC.
-    void Appeared(const uint8_t* record, size_t length, unsigned interfaceIndex) {
-        const Mac mac = RecordMac(record, length);
-        if (!known_.insert(mac).second) {
-            return;
-        }
-        run_->SegmentChanged();
-        const FoundDevice device = ReadFoundDevice(std::vector<uint8_t>(record, record + length));
-        if (device.ip) {
-            ips_.emplace(*device.ip, mac);
-        }
-        if (taken_.count(mac) != 0) {
-            return;
-        }
-        ReportEvent appeared{"appeared", MacText(mac), MacText(mac) + " appeared"};
-        appeared.values["device"] = DeviceJson(
-            ReadFoundDevice(std::vector<uint8_t>(record, record + length), {interfaceIndex}));
-        const auto named = std::find_if(rows_.begin(), rows_.end(), [&mac](const ApplyRow& row) {
-            return row.row.macNamed && row.row.mac == mac && !row.decided && !row.task;
-        });
-        size_t row = named - rows_.begin();
-        if (named == rows_.end()) {
-            if (run_->TimedOut(now_)) {
-                return;
-            }
-            if (UnprogrammedMac(mac)) {
-                Warn(MacText(mac) +
-                     " appeared: a MAC ending in FF.FF.FF takes no row without a MAC (its twins "
-                     "could not be told apart)");
-                return;
-            }
-            const auto next = std::find_if(rows_.begin(), rows_.end(), [](const ApplyRow& row) {
-                return !row.row.macNamed && !row.decided && !row.task;
-            });
-            if (next == rows_.end()) {
-                appeared.text += "; no row is left for it";
-                reporter_.Event(appeared);
-                return;
-            }
-            row = next - rows_.begin();
-            rows_[row].row.mac = mac;
-        }
-        appeared.text += ": line " + std::to_string(rows_[row].row.line);
-        appeared.values["row"] = rows_[row].row.line;
-        reporter_.Event(appeared);
-        Take(row, record, length, {interfaceIndex});
-        Draw();
-    }
-
-    void Take(size_t i, const uint8_t* record, size_t length,
-              const std::vector<unsigned>& interfaces) {
-        ApplyRow& row = rows_[i];
-        taken_.insert(row.row.mac);
-        const AddressOwner owner = [this](uint32_t ip, const Mac& self) -> std::optional<Mac> {
-            const auto known = ips_.find(ip);
-            return known != ips_.end() && known->second != self ? std::optional<Mac>(known->second)
-                                                                : std::nullopt;
-        };
-        const std::vector<std::string> refusals = MatchRowToDevice(
-            row, ReadFoundDevice(std::vector<uint8_t>(record, record + length), interfaces), owner);
-        if (!refusals.empty()) {
-            Refuse(i, refusals.front());
-            return;
-        }
-        ips_[row.target.ip] = row.row.mac;
-        if (row.decided) {
-            End(i, true);
-            return;
-        }
-        row.task = run_->Add(TaskOf(row));
-        rowOf_[*row.task] = i;
-        started_[i] = now_;
-        states_[i] = row.needsSetup ? RowState::SettingUp : RowState::WritingId;
-        progress_.Name(*row.task, MacText(row.row.mac), row.row.id, row.row.line);
-    }
-
-    void Refuse(size_t i, const std::string& why) {
-        rows_[i].decided = RowOutcome{RowOutcome::Refused, why};
-        Warn("line " + std::to_string(rows_[i].row.line) + ": " + why);
-        End(i, true);
-    }
-
-    void End(size_t i, bool tell) {
-        states_[i] = RowState::Ended;
-        ++ended_;
-        if (!rows_[i].task) {
-            progress_.CountEnded();
-        }
-        if (ended_ == rows_.size()) {
-            run_->EndWatch();
-        }
-        if (tell && settings_.rowEnded) {
-            settings_.rowEnded(rows_);
-        }
-    }
-
-    // The live table: the rows under way first, then the ended ones, then
-    // the waiting ones, as many as fit, and a summary.
-    void Draw() {
-        nextBoard_ = After(now_, kBoardEveryMs);
-        const size_t room = reporter_.BoardRoom();
-        if (room < 2) {
-            return;
-        }
-        const auto rank = [this](size_t i) {
-            return states_[i] == RowState::Ended ? 1 : states_[i] == RowState::Waiting ? 2 : 0;
-        };
-        std::vector<size_t> order(rows_.size());
-        for (size_t i = 0; i < order.size(); ++i) {
-            order[i] = i;
-        }
-        std::stable_sort(order.begin(), order.end(),
-                         [&rank](size_t a, size_t b) { return rank(a) < rank(b); });
-        size_t verified = 0;
-        size_t failed = 0;
-        size_t waiting = 0;
-        std::vector<std::vector<std::string>> table;
-        for (const size_t i : order) {
-            const ApplyRow& row = rows_[i];
-            std::string state = StateText(states_[i]);
-            std::string took = "-";
-            if (states_[i] == RowState::Ended) {
-                const RowOutcome outcome = OutcomeOf(row, settings_.apply);
-                state = outcome.Text();
-                verified += outcome.Good() ? 1 : 0;
-                failed += outcome.Good() ? 0 : 1;
-                if (row.task) {
-                    took = std::to_string(row.result.elapsedMs / kMillisecondsPerSecond) + " s";
-                }
-            } else if (states_[i] == RowState::Waiting) {
-                ++waiting;
-            } else {
-                took = std::to_string(MillisecondsBetween(started_[i], now_) /
-                                      kMillisecondsPerSecond) +
-                       " s";
-            }
-            if (table.size() + 2 < room) {
-                table.push_back(
-                    {std::to_string(row.row.line),
-                     row.row.macNamed || row.row.mac != Mac{} ? MacText(row.row.mac) : "-",
-                     row.row.ip ? DottedText(*row.row.ip) : "-",
-                     row.row.id ? std::to_string(*row.row.id) : "-", state, took});
-            }
-        }
-        std::ostringstream text;
-        PrintTable(text, {"LINE", "MAC", "IP", "ID", "STATE", "TIME"}, table);
-        std::vector<std::string> lines;
-        std::istringstream written(text.str());
-        for (std::string line; std::getline(written, line);) {
-            lines.push_back(line);
-        }
-        const size_t underWay = rows_.size() - verified - failed - waiting;
-        lines.push_back(std::to_string(verified) + " of " + std::to_string(rows_.size()) +
-                        " verified, " + std::to_string(failed) + " failed, " +
-                        (underWay > 0 ? std::to_string(underWay) + " under way, " : "") +
-                        std::to_string(waiting) + " waiting" +
-                        (run_->TimedOut(now_) ? "; the time-out has passed" : ""));
-        reporter_.Board(lines);
-    }
+    void Appeared(const uint8_t* record, size_t length, unsigned interfaceIndex);
+    std::optional<size_t> RowFor(const Mac& mac, ReportEvent& appeared);
+    void Take(size_t i, const FoundDevice& device);
+    void Refuse(size_t i, const std::string& why);
+    void Ended(size_t i, bool tell);
+    void Draw();
+    void PutRow(RowWriter& row, size_t i, size_t* verified, size_t* failed) const;
 
     const StationSettings& settings_;
     Reporter& reporter_;
     std::vector<ApplyRow>& rows_;
     Commissioner* run_ = nullptr;
-    const DeviceSightings& present_;
     Progress progress_;
+    LiveBoard board_;
     std::vector<RowState> states_;
     std::vector<Instant> started_;
     std::map<size_t, size_t> rowOf_;  // task -> row
     std::set<Mac> known_;             // every MAC heard
     std::set<Mac> taken_;             // MACs that took a row
-    std::map<uint32_t, Mac> ips_;     // addresses in use, and whose
+    AddressBook addresses_;
     size_t ended_ = 0;
     Instant now_{};
     Instant nextBoard_{};
 };
 
-// The earlier report's rows, by plan line: the MAC, what was asked, the outcome.
-struct EarlierRow {
-    std::string mac;
-    std::vector<std::string> asked;
-    std::string outcome;
-};
-
-std::optional<Failure> ReadEarlierRows(const std::string& path,
-                                       std::map<size_t, EarlierRow>* rows) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;  // no report yet: the first run
+// Rows that ended before (in an earlier run) count, and their devices take no
+// other row; named rows whose devices are on the segment already start.
+void Station::Begin(Commissioner& run, const DeviceSightings& present, Instant now) {
+    run_ = &run;
+    now_ = now;
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i].decided) {
+            taken_.insert(rows_[i].row.mac);
+            Ended(i, false);
+        }
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const auto unreadable = [&path](const std::string& why) {
-        return Failure{
-            kExitUsage,
-            "cannot continue from the report " + path + ": " + why + " (--again starts afresh)",
-            {}};
-    };
-    const bool json = path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0;
-    if (json) {
-        const nlohmann::json report = nlohmann::json::parse(text, nullptr, false);
-        if (!report.is_array()) {
-            return unreadable("it is no report of velquint apply");
+    for (const DeviceSighting& sighting : present.All()) {
+        known_.insert(sighting.mac);
+    }
+    std::string listed;
+    for (const Mac& mac : known_) {
+        listed += (listed.empty() ? "" : ", ") + MacText(mac);
+    }
+    addresses_.AddAll(present);
+    if (!listed.empty()) {
+        reporter_.Info("on the segment at the start, and so never given a row without a MAC: " +
+                       listed);
+    }
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i].decided || !rows_[i].row.macNamed || !present.Heard(rows_[i].row.mac)) {
+            continue;
         }
-        for (const nlohmann::json& row : report) {
-            const nlohmann::json asked = row.value("asked", nlohmann::json::object());
-            const auto cell = [&asked](const char* name) -> std::string {
-                if (!asked.contains(name)) {
-                    return "";
-                }
-                return asked[name].is_string() ? asked[name].get<std::string>()
-                                               : asked[name].dump();
-            };
-            if (!row.contains("line") || !row["line"].is_number_unsigned()) {
-                return unreadable("a row without its line");
-            }
-            (*rows)[row["line"].get<size_t>()] = {
-                row.value("mac", ""),
-                {cell("ip"), cell("mask"), cell("gateway"), cell("port"), cell("baud"), cell("id")},
-                row.value("outcome", "")};
+        const DeviceLookup lookup = LookUpDevice(present, rows_[i].row.mac);
+        if (lookup.device) {
+            Take(i, *lookup.device);
+        } else {
+            Refuse(i, lookup.refusal);
         }
+    }
+    Draw();
+}
+
+void Station::Close(bool stopped) {
+    for (ApplyRow& row : rows_) {
+        if (row.task) {
+            row.result = run_->Result(*row.task);
+        } else if (!row.decided) {
+            row.decided = RowOutcome{OutcomeKind::NotFound,
+                                     stopped ? "stopped before its device appeared"
+                                             : "no device for it appeared within " +
+                                                   std::to_string(settings_.apply.stationTimeoutMs /
+                                                                  kMillisecondsPerSecond) +
+                                                   " s"};
+        }
+    }
+}
+
+void Station::OnStep(size_t task, CommissionStep step, const CommissionResult& result) {
+    progress_.OnStep(task, step, result);
+    const size_t i = rowOf_.at(task);
+    switch (step) {
+        case CommissionStep::SetupSent:
+            states_[i] = RowState::SettingUp;
+            break;
+        case CommissionStep::Confirmed:
+            states_[i] = RowState::Restarting;
+            break;
+        case CommissionStep::Back:
+        case CommissionStep::IdFailed:
+            states_[i] = rows_[i].row.id ? RowState::WritingId : states_[i];
+            break;
+        case CommissionStep::Finished:
+            rows_[i].result = result;
+            Ended(i, true);
+            break;
+    }
+    Draw();
+}
+
+// A device heard for the first time may take a row: the one that names it,
+// or the next without a MAC.
+void Station::Appeared(const uint8_t* record, size_t length, unsigned interfaceIndex) {
+    const Mac mac = RecordMac(record, length);
+    if (!known_.insert(mac).second) {
+        return;
+    }
+    run_->SegmentChanged();
+    const FoundDevice device =
+        ReadFoundDevice(std::vector<uint8_t>(record, record + length), {interfaceIndex});
+    if (device.ip) {
+        addresses_.Add(*device.ip, mac);
+    }
+    if (taken_.count(mac) != 0) {
+        return;
+    }
+    ReportEvent appeared = SegmentEvent("appeared", MacText(mac) + " appeared", {device});
+    const std::optional<size_t> row = RowFor(mac, appeared);
+    if (!row) {
+        return;
+    }
+    appeared.text += ": line " + std::to_string(rows_[*row].row.line);
+    reporter_.Event(appeared);
+    Take(*row, device);
+    Draw();
+}
+
+// The row a new device takes: the one that names it, else the next without
+// a MAC (while the station still takes devices). None, with the reason told
+// when there is one to tell.
+std::optional<size_t> Station::RowFor(const Mac& mac, ReportEvent& appeared) {
+    const auto open = [](const ApplyRow& row) { return !row.decided && !row.task; };
+    const auto named = std::find_if(rows_.begin(), rows_.end(), [&](const ApplyRow& row) {
+        return row.row.macNamed && row.row.mac == mac && open(row);
+    });
+    if (named != rows_.end()) {
+        return static_cast<size_t>(named - rows_.begin());
+    }
+    if (run_->TimedOut(now_)) {
         return std::nullopt;
     }
-    std::vector<CsvRecord> records;
-    std::string error;
-    if (!ReadCsv(text, &records, &error)) {
-        return unreadable(error);
+    if (UnprogrammedMac(mac)) {
+        reporter_.Warn(MacText(mac) +
+                       " appeared: a MAC ending in FF.FF.FF takes no row without a MAC (its "
+                       "twins could not be told apart)");
+        return std::nullopt;
     }
-    // line, mac, six asked columns, five now columns, outcome
-    constexpr size_t kOutcomeColumn = 13;
-    for (size_t i = 1; i < records.size(); ++i) {
-        const std::vector<std::string>& fields = records[i].fields;
-        std::string why;
-        const std::optional<uint32_t> line = ReadNumber(fields.front(), 1, UINT32_MAX, &why);
-        if (fields.size() <= kOutcomeColumn || !line) {
-            return unreadable("line " + std::to_string(records[i].line) + " is no report row");
+    const auto next = std::find_if(rows_.begin(), rows_.end(), [&](const ApplyRow& row) {
+        return !row.row.macNamed && open(row);
+    });
+    if (next == rows_.end()) {
+        appeared.text += "; no row is left for it";
+        reporter_.Event(appeared);
+        return std::nullopt;
+    }
+    next->row.mac = mac;
+    return static_cast<size_t>(next - rows_.begin());
+}
+
+void Station::Take(size_t i, const FoundDevice& device) {
+    ApplyRow& row = rows_[i];
+    taken_.insert(row.row.mac);
+    const std::vector<std::string> refusals = MatchRowToDevice(row, device, addresses_);
+    if (!refusals.empty()) {
+        Refuse(i, refusals.front());
+        return;
+    }
+    addresses_.Take(row.target.ip, row.row.mac);
+    if (row.decided) {
+        Ended(i, true);
+        return;
+    }
+    row.task = run_->Add(TaskOf(row));
+    rowOf_[*row.task] = i;
+    started_[i] = now_;
+    states_[i] = row.needsSetup ? RowState::SettingUp : RowState::WritingId;
+    progress_.Name(*row.task, MacText(row.row.mac), row.row.id, row.row.line);
+}
+
+void Station::Refuse(size_t i, const std::string& why) {
+    rows_[i].decided = RowOutcome{OutcomeKind::Refused, why};
+    reporter_.Warn("line " + std::to_string(rows_[i].row.line) + ": " + why);
+    Ended(i, true);
+}
+
+void Station::Ended(size_t i, bool tell) {
+    states_[i] = RowState::Ended;
+    ++ended_;
+    if (!rows_[i].task) {
+        progress_.CountEnded();
+    }
+    if (ended_ == rows_.size()) {
+        run_->EndWatch();
+    }
+    if (tell && settings_.rowEnded) {
+        settings_.rowEnded(rows_);
+    }
+}
+
+// The live table: the rows under way first, then the ended ones, then the
+// waiting ones, as many as fit, and a summary.
+void Station::Draw() {
+    nextBoard_ = After(now_, kBoardEveryMs);
+    if (!board_.Shown()) {
+        return;
+    }
+    const auto rank = [this](size_t i) {
+        return states_[i] == RowState::Ended ? 1 : states_[i] == RowState::Waiting ? 2 : 0;
+    };
+    std::vector<size_t> order(rows_.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&rank](size_t a, size_t b) { return rank(a) < rank(b); });
+    size_t verified = 0;
+    size_t failed = 0;
+    std::vector<FormatRow> table;
+    for (const size_t i : order) {
+        table.emplace_back(FormatRow::Kind::Table);
+        PutRow(table.back(), i, &verified, &failed);
+    }
+    const size_t waiting =
+        static_cast<size_t>(std::count(states_.begin(), states_.end(), RowState::Waiting));
+    const size_t underWay = rows_.size() - verified - failed - waiting;
+    board_.Draw(std::move(table),
+                std::to_string(verified) + " of " + std::to_string(rows_.size()) + " verified, " +
+                    std::to_string(failed) + " failed, " +
+                    (underWay > 0 ? std::to_string(underWay) + " under way, " : "") +
+                    std::to_string(waiting) + " waiting" +
+                    (run_->TimedOut(now_) ? "; the time-out has passed" : ""));
+}
+
+void Station::PutRow(RowWriter& table, size_t i, size_t* verified, size_t* failed) const {
+    const ApplyRow& row = rows_[i];
+    std::string state = StateText(states_[i]);
+    std::string took;
+    if (states_[i] == RowState::Ended) {
+        const RowOutcome outcome = OutcomeOf(row, settings_.apply);
+        state = outcome.Text();
+        (outcome.Good() ? *verified : *failed) += 1;
+        if (row.task) {
+            took = std::to_string(row.result.elapsedMs / kMillisecondsPerSecond) + " s";
         }
-        (*rows)[*line] = {fields[1],
-                          std::vector<std::string>(fields.begin() + 2, fields.begin() + 8),
-                          fields[kOutcomeColumn]};
+    } else if (states_[i] != RowState::Waiting) {
+        took =
+            std::to_string(MillisecondsBetween(started_[i], now_) / kMillisecondsPerSecond) + " s";
     }
-    return std::nullopt;
+    table.Number("line", static_cast<int64_t>(row.row.line));
+    table.Text("mac", row.row.macNamed || row.row.mac != Mac{} ? MacText(row.row.mac) : "");
+    table.Address("ip", row.row.ip);
+    table.Number("id", row.row.id);
+    table.Text("state", state);
+    table.Text("time", took);
 }
 
 }  // namespace
 
 std::optional<Failure> TakeEarlierReport(const std::string& path, std::vector<ApplyRow>& rows) {
     std::map<size_t, EarlierRow> earlier;
-    if (std::optional<Failure> failure = ReadEarlierRows(path, &earlier)) {
+    if (std::optional<Failure> failure = ReadReportFile(path, &earlier)) {
         return failure;
     }
     for (ApplyRow& row : rows) {
         const auto found = earlier.find(row.row.line);
-        if (found == earlier.end() || found->second.outcome != "verified" ||
+        if (found == earlier.end() ||
+            found->second.outcome != OutcomeOfKind(OutcomeKind::Verified).token ||
             found->second.asked != AskedCells(row.row)) {
             continue;
         }
@@ -433,25 +364,20 @@ std::optional<Failure> TakeEarlierReport(const std::string& path, std::vector<Ap
             continue;
         }
         row.row.mac = *mac;
-        row.decided = RowOutcome{RowOutcome::Verified, "verified in an earlier run; nothing sent"};
+        row.decided = RowOutcome{OutcomeKind::Verified, "verified in an earlier run; nothing sent"};
     }
     return std::nullopt;
 }
 
 void RunStation(SegmentPort& port, const StationSettings& settings, const DeviceSightings& present,
                 Reporter& reporter, std::vector<ApplyRow>& rows) {
-    CommissionOptions options;
-    options.setupsAtOnce = settings.apply.setupsAtOnce;
-    options.settleTimeoutMs = settings.apply.settleTimeoutMs;
-    options.watch = true;
-    options.watchTimeoutMs = settings.timeoutMs;
     SegmentDriver driver(port, settings.apply.interfaceIndex);
-    Station station(settings, reporter, rows, present);
+    Station station(settings, reporter, rows);
     const Instant start = RunClock::now();
-    Commissioner run(options, driver, &station, start);
-    station.Begin(run, start);
+    Commissioner run(CommissionOptionsOf(settings.apply, true), driver, &station, start);
+    station.Begin(run, present, start);
     const bool finished = driver.Run(
-        station, [&station](Instant now) { return station.Over(now); }, settings.apply.stop);
-    reporter.Finish();
+        station, [&station](Instant now) { return station.Over(now); },
+        settings.apply.stop != nullptr ? settings.apply.stop->Check() : std::function<bool()>());
     station.Close(!finished);
 }

@@ -2,7 +2,6 @@
 
 #include <functional>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -19,8 +18,7 @@ class Reporter;
 // nor does a MAC ending in FF.FF.FF (its twins could not be told apart).
 
 struct StationSettings {
-    ApplySettings apply;
-    int timeoutMs = 0;  // no device is taken after it (0: none)
+    ApplySettings apply;  // its stationTimeoutMs: no device is taken after it
     // Called after each row ends, with every row as it stands: the report is
     // written there, so that an interruption leaves the last complete state.
     std::function<void(const std::vector<ApplyRow>&)> rowEnded;

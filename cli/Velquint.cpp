@@ -6,12 +6,14 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #include "cli/Cli.h"
 #include "cli/Commands.h"
 #include "cli/HelpText.h"
 #include "cli/Reporter.h"
+#include "cli/Signals.h"
 
 namespace {
 
@@ -26,6 +28,48 @@ std::string StreamsText() {
 int OutputFailed() {
     std::cerr << "velquint: cannot write the output: " << std::strerror(errno) << '\n';
     return kExitLocal;
+}
+
+// Finishes the reporter on every way out of a command, once: a status line
+// still shown goes before the result or the failure is written.
+class FinishReport {
+public:
+    explicit FinishReport(Reporter& reporter) : reporter_(reporter) {}
+    ~FinishReport() { reporter_.Finish(); }
+    FinishReport(const FinishReport&) = delete;
+    FinishReport& operator=(const FinishReport&) = delete;
+
+private:
+    Reporter& reporter_;
+};
+
+// Runs a parsed command and writes what it ends with: its result, or its
+// failure.
+int RunCommand(const CommandRun& command, const CommandContext& context) {
+    std::optional<CommandResult> result;
+    Failure failure;
+    {
+        const FinishReport finish(context.reporter);
+        try {
+            result = command.run(context);
+        } catch (const CommandFailure& failed) {
+            failure = failed.failure();
+        } catch (const std::exception& unexpected) {
+            // No exception ends the program without its line and its status.
+            failure = {kExitLocal, unexpected.what(), {}};
+        }
+    }
+    // Whatever it did, a command that Ctrl-C or SIGTERM stopped ends with
+    // their status.
+    const auto status = [&context](int own) {
+        return context.stop.Asked() ? context.stop.Status() : own;
+    };
+    if (result) {
+        return WriteResult(*result, context.format, context.reporter) ? status(result->status)
+                                                                      : OutputFailed();
+    }
+    return WriteFailure(failure, context.format, context.reporter) ? status(failure.status)
+                                                                   : OutputFailed();
 }
 
 }  // namespace
@@ -89,24 +133,16 @@ int RunVelquint(int argc, char** argv) {
         const bool json = std::any_of(argv + 1, argv + argc, [](const char* word) {
             return std::strcmp(word, "--json") == 0 || std::strcmp(word, "-j") == 0;
         });
+        const std::unique_ptr<Reporter> reporter = ChooseReporter(false);
         const bool written =
             WriteFailure({kExitUsage, std::string(error.what()) + " (see --help)", {}},
-                         json ? Format::Json : Format::Table);
+                         json ? Format::Json : Format::Table, *reporter);
         return written ? kExitUsage : OutputFailed();
     }
 
     const auto& entry = line.at(app.get_subcommands().front());
     const Format format = entry.format->Chosen();
-    WatchForInterrupt();
-    try {
-        const CommandResult result = entry.run(format);
-        CurrentReporter().Finish();
-        return WriteResult(result, format) ? result.status : OutputFailed();
-    } catch (const CommandFailure& failure) {
-        return WriteFailure(failure.failure(), format) ? failure.code() : OutputFailed();
-    } catch (const std::exception& unexpected) {
-        // No exception ends the program without its line and its status.
-        return WriteFailure({kExitLocal, unexpected.what(), {}}, format) ? kExitLocal
-                                                                         : OutputFailed();
-    }
+    const std::unique_ptr<Reporter> reporter =
+        ChooseReporter(format == Format::Json && entry.run.streams());
+    return RunCommand(entry.run, {format, *reporter, StopSignal::Watch()});
 }

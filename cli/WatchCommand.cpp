@@ -3,13 +3,16 @@
 // one line per event elsewhere, and JSON Lines with --json.
 #include <CLI/CLI.hpp>
 
-#include <iostream>
-#include <sstream>
+#include <nlohmann/json.hpp>
 
 #include "cli/Commands.h"
+#include "cli/Events.h"
 #include "cli/HelpText.h"
+#include "cli/LiveBoard.h"
 #include "cli/Reporter.h"
+#include "cli/Row.h"
 #include "cli/Search.h"
+#include "cli/Signals.h"
 #include "cli/ValueChecks.h"
 #include "commission/SegmentDriver.h"
 #include "commission/Watch.h"
@@ -40,7 +43,7 @@ std::vector<FoundDevice> DevicesOf(const WatchedDevice& watched) {
 // Tells each change of the segment, and keeps the live table.
 class WatchView : public WatchListener {
 public:
-    explicit WatchView(Reporter& reporter) : reporter_(reporter) {}
+    explicit WatchView(Reporter& reporter) : reporter_(reporter), board_(reporter) {}
 
     void Follow(const Watch& watch) { watch_ = &watch; }
 
@@ -59,83 +62,65 @@ public:
 private:
     void Tell(const SegmentChange& change) {
         const std::string mac = MacText(change.device.mac);
-        nlohmann::ordered_json devices = nlohmann::ordered_json::array();
+        const std::vector<FoundDevice> devices = DevicesOf(change.device);
         std::string now;
-        for (const FoundDevice& device : DevicesOf(change.device)) {
-            devices.push_back(DeviceJson(device));
+        for (const FoundDevice& device : devices) {
             now += (now.empty() ? "" : "; ") + SettingsText(device);
         }
         ReportEvent event;
-        event.subject = mac;
-        event.values["devices"] = devices;
         switch (change.kind) {
             case SegmentChange::Appeared:
-                event.event = "appeared";
-                event.text = mac + " appeared: " + now;
+                event = SegmentEvent("appeared", mac + " appeared: " + now, devices);
                 break;
             case SegmentChange::Changed: {
                 WatchedDevice before = change.device;
                 before.records = change.before;
                 std::string was;
+                nlohmann::ordered_json earlier = nlohmann::ordered_json::array();
                 for (const FoundDevice& device : DevicesOf(before)) {
                     was += (was.empty() ? "" : "; ") + SettingsText(device);
+                    earlier.push_back(DeviceJson(device));
                 }
-                event.event = "changed";
-                event.text = mac + " changed: " + was + " -> " + now;
+                event = SegmentEvent("changed", mac + " changed: " + was + " -> " + now, devices);
+                event.values["before"] = earlier.front();
                 break;
             }
             case SegmentChange::Gone:
-                event.event = "gone";
-                event.text = mac + " gone: no answer to " +
-                             std::to_string(SegmentWatch::kMissesForGone) + " searches in a row";
+                event = SegmentEvent("gone",
+                                     mac + " gone: no answer to " +
+                                         std::to_string(SegmentWatch::kMissesForGone) +
+                                         " searches in a row",
+                                     devices);
                 break;
         }
-        if (change.device.records.size() > 1) {
-            event.text +=
-                " (" + std::to_string(change.device.records.size()) + " devices share this MAC)";
+        if (devices.size() > 1) {
+            event.text += " (" + std::to_string(devices.size()) + " devices share this MAC)";
         }
         reporter_.Event(event);
     }
 
     void Draw() {
-        const size_t room = reporter_.BoardRoom();
-        if (room < 2) {
+        if (!board_.Shown()) {
             return;
         }
-        std::vector<std::vector<std::string>> rows;
         const SegmentWatch& segment = watch_->Segment();
+        std::vector<FormatRow> rows;
         for (const auto& entry : segment.Devices()) {
             for (const FoundDevice& device : DevicesOf(entry.second)) {
-                const auto address = [](const std::optional<uint32_t>& value) {
-                    return value ? DottedText(*value) : std::string("-");
-                };
-                rows.push_back({MacText(device.mac), address(device.ip), address(device.mask),
-                                address(device.gateway),
-                                device.port ? std::to_string(*device.port) : "-",
-                                device.baudRate.empty() ? "-" : device.baudRate,
-                                entry.second.gone ? "gone" : "present"});
+                rows.emplace_back(FormatRow::Kind::Table);
+                PutDevice(rows.back(), device, true);
+                rows.back().Text("state", entry.second.gone ? "gone" : "present");
             }
         }
-        const size_t shown = std::min(rows.size(), room - 2);
-        std::ostringstream table;
-        PrintTable(table, {"MAC", "IP", "MASK", "GATEWAY", "PORT", "BAUD", "STATE"},
-                   std::vector<std::vector<std::string>>(rows.begin(), rows.begin() + shown));
-        std::vector<std::string> lines;
-        std::istringstream written(table.str());
-        for (std::string line; std::getline(written, line);) {
-            lines.push_back(line);
-        }
         const size_t present = segment.Present();
-        lines.push_back(std::to_string(present) + " present, " +
-                        std::to_string(segment.Devices().size() - present) + " gone, " +
-                        std::to_string(watch_->Searches()) + " searches" +
-                        (shown < rows.size()
-                             ? "; " + std::to_string(rows.size() - shown) + " rows more than fit"
-                             : ""));
-        reporter_.Board(lines);
+        board_.Draw(std::move(rows), std::to_string(present) + " present, " +
+                                         std::to_string(segment.Devices().size() - present) +
+                                         " gone, " + std::to_string(watch_->Searches()) +
+                                         " searches");
     }
 
     Reporter& reporter_;
+    LiveBoard board_;
     const Watch* watch_ = nullptr;
 };
 
@@ -143,21 +128,17 @@ struct WatchCommand {
     std::string interfaceName;
     uint32_t timeoutSeconds = 0;
 
-    CommandResult Run(Format format) const {
+    CommandResult Run(const CommandContext& context) const {
         unsigned searchInterface = 0;
         FailOn(FindInterface(interfaceName, &searchInterface));
-        if (format == Format::Json) {
-            SetCurrentReporter(MakeReporter(ReporterKind::JsonLines, std::cout));
-        }
-        WatchView view(CurrentReporter());
+        WatchView view(context.reporter);
         SegmentPort port;  // opened for each search, given back between them
         SegmentDriver driver(port, searchInterface);
         Watch watch(driver, view, RunClock::now(),
                     static_cast<int>(timeoutSeconds) * kMillisecondsPerSecond);
         view.Follow(watch);
         driver.Run(
-            watch, [&watch](Instant now) { return watch.Over(now); }, Interrupted);
-        CurrentReporter().Finish();
+            watch, [&watch](Instant now) { return watch.Over(now); }, context.stop.Check());
 
         CommandResult result;
         if (!watch.Segment().AnyAnswered()) {
@@ -198,5 +179,6 @@ CommandRun AddWatchCommand(CLI::App& watch) {
         ->type_name("SECONDS")
         ->check(NumberCheck(0, kLongestTimeoutSeconds))
         ->default_str("0");
-    return [command](Format format) { return command->Run(format); };
+    return {[command](const CommandContext& context) { return command->Run(context); },
+            [] { return true; }};
 }

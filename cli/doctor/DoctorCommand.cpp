@@ -12,6 +12,7 @@
 #include "cli/HelpText.h"
 #include "cli/Reporter.h"
 #include "cli/Search.h"
+#include "cli/Signals.h"
 #include "cli/doctor/Finding.h"
 #include "cli/doctor/Firewalls.h"
 #include "cli/doctor/LocalNetwork.h"
@@ -60,15 +61,17 @@ private:
 
 // One request, as the window sends it (or out of --interface), and on which
 // interfaces any device answered it.
-Findings ProbeFindings(SegmentPort& port, unsigned interfaceIndex, const std::string& interfaceName,
+Findings ProbeFindings(const CommandContext& context, SegmentPort& port, unsigned interfaceIndex,
+                       const std::string& interfaceName,
                        const std::vector<LocalInterface>& interfaces, const Findings& before) {
     RepeatedSearchOptions options;
     options.passes = 1;
     options.interfaceIndex = interfaceIndex;
     options.timeLimitMs = kSearchTimeLimitMs;
-    options.stop = Interrupted;
+    options.stop = context.stop.Check();
     DeviceSightings sightings;
-    if (const std::optional<Failure> failure = Search(port, options, interfaceName, &sightings)) {
+    if (const std::optional<Failure> failure =
+            Search(port, options, interfaceName, context.reporter, &sightings)) {
         return {
             {"probe", "probe-not-sent", Severity::Problem, failure->message, "", interfaceName}};
     }
@@ -108,11 +111,39 @@ Findings ProbeFindings(SegmentPort& port, unsigned interfaceIndex, const std::st
     return findings;
 }
 
+// What the findings end the command with.
+CommandResult Verdict(const CommandContext& context, Findings findings, bool probed,
+                      size_t answered) {
+    size_t problems = 0;
+    for (const Finding& finding : findings) {
+        problems += finding.severity == Severity::Problem ? 1 : 0;
+    }
+    CommandResult result;
+    result.shown = std::make_shared<DoctorReport>(std::move(findings));
+    result.closingIsWarning = true;
+    if (problems > 0) {
+        result.status = kExitLocal;
+        result.closing = std::to_string(problems) +
+                         (problems == 1 ? " finding stands" : " findings stand") +
+                         " in the way of a search";
+    } else if (context.stop.Asked()) {
+        result.status = context.stop.Status();
+        result.closing = "the probe was stopped";
+    } else if (probed && answered == 0) {
+        result.status = kExitNotFound;
+        result.closing = "nothing on this machine stands in the way, but no device answered";
+    } else {
+        result.closing = "nothing on this machine stands in the way of a search";
+        result.closingIsWarning = false;
+    }
+    return result;
+}
+
 struct DoctorCommand {
     bool probe = false;
     std::string interfaceName;
 
-    CommandResult Run() const {
+    CommandResult Run(const CommandContext& context) const {
         unsigned interfaceIndex = 0;
         FailOn(FindInterface(interfaceName, &interfaceIndex));
 
@@ -124,15 +155,7 @@ struct DoctorCommand {
             // Held no longer than the check needs: a search may want it.
             port.reset();
         }
-
-        std::vector<LocalInterface> interfaces = LocalInterfaces();
-        if (!interfaceName.empty()) {
-            interfaces.erase(std::remove_if(interfaces.begin(), interfaces.end(),
-                                            [this](const LocalInterface& interface) {
-                                                return interface.name != interfaceName;
-                                            }),
-                             interfaces.end());
-        }
+        const std::vector<LocalInterface> interfaces = Interfaces();
         const auto add = [&findings](const Findings& more) {
             findings.insert(findings.end(), more.begin(), more.end());
         };
@@ -143,37 +166,26 @@ struct DoctorCommand {
         size_t answered = 0;
         if (probe && portFree) {
             const Findings probed =
-                ProbeFindings(*port, interfaceIndex, interfaceName, interfaces, findings);
+                ProbeFindings(context, *port, interfaceIndex, interfaceName, interfaces, findings);
             for (const Finding& finding : probed) {
                 answered += finding.token == "probe-answered" ? 1 : 0;
             }
             add(probed);
         }
+        return Verdict(context, std::move(findings), probe, answered);
+    }
 
-        size_t problems = 0;
-        for (const Finding& finding : findings) {
-            problems += finding.severity == Severity::Problem ? 1 : 0;
+    // This machine's interfaces, or the one --interface names.
+    std::vector<LocalInterface> Interfaces() const {
+        std::vector<LocalInterface> interfaces = LocalInterfaces();
+        if (!interfaceName.empty()) {
+            interfaces.erase(std::remove_if(interfaces.begin(), interfaces.end(),
+                                            [this](const LocalInterface& interface) {
+                                                return interface.name != interfaceName;
+                                            }),
+                             interfaces.end());
         }
-        CommandResult result;
-        result.shown = std::make_shared<DoctorReport>(findings);
-        if (problems > 0) {
-            result.status = kExitLocal;
-            result.closing = std::to_string(problems) +
-                             (problems == 1 ? " finding stands" : " findings stand") +
-                             " in the way of a search";
-            result.closingIsWarning = true;
-        } else if (Interrupted()) {
-            result.status = kExitInterrupted;
-            result.closing = "the probe was stopped";
-            result.closingIsWarning = true;
-        } else if (probe && answered == 0) {
-            result.status = kExitNotFound;
-            result.closing = "nothing on this machine stands in the way, but no device answered";
-            result.closingIsWarning = true;
-        } else {
-            result.closing = "nothing on this machine stands in the way of a search";
-        }
-        return result;
+        return interfaces;
     }
 };
 
@@ -211,5 +223,5 @@ CommandRun AddDoctorCommand(CLI::App& doctor) {
         .add_option("-i,--interface", command->interfaceName,
                     "Check only this network interface (and probe out of it only)")
         ->type_name("NAME");
-    return [command](Format) { return command->Run(); };
+    return {[command](const CommandContext& context) { return command->Run(context); }};
 }

@@ -65,12 +65,18 @@ std::optional<Failure> ReadJsonReport(const std::string& path, const std::string
             !row[kLineField].is_number_unsigned()) {
             return Unreadable(path, "a row without its line");
         }
+        // A cell as the CSV has it: a text as it is, a number written out,
+        // nothing (a row without a MAC has null) empty.
+        const auto cell = [](const nlohmann::json& object, const char* key) -> std::string {
+            if (!object.is_object() || !object.contains(key) || object[key].is_null()) {
+                return "";
+            }
+            return object[key].is_string() ? object[key].get<std::string>() : object[key].dump();
+        };
+        EarlierRow earlier{cell(row, kMacField), {}, cell(row, kOutcomeField)};
         const nlohmann::json asked = row.value("asked", nlohmann::json::object());
-        EarlierRow earlier{row.value(kMacField, ""), {}, row.value(kOutcomeField, "")};
         for (const char* field : kAskedFields) {
-            earlier.asked.push_back(!asked.is_object() || !asked.contains(field) ? ""
-                                    : asked[field].is_string() ? asked[field].get<std::string>()
-                                                               : asked[field].dump());
+            earlier.asked.push_back(cell(asked, field));
         }
         (*rows)[row[kLineField].get<size_t>()] = earlier;
     }

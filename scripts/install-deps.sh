@@ -13,6 +13,7 @@ packages=(
     libhidapi-dev libcli11-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
     iproute2 procps time
+    jq  # the command-line lab tests read JSON Lines with it
     nftables  # nft: the doctor reads rulesets, its lab test makes one in a lab namespace
     libx11-dev libxcb1-dev libxtst-dev
     xvfb xauth x11-utils imagemagick xdotool

@@ -7,6 +7,8 @@
 #include <sstream>
 
 #include "cli/Cli.h"
+#include "cli/Events.h"
+#include "cli/Outcome.h"
 #include "cli/docs/OptionValue.h"
 
 namespace {
@@ -156,6 +158,27 @@ void WriteExitStatus(std::ostream& out) {
     }
 }
 
+// Each outcome of a report row: its token, then what it means.
+void WriteOutcomes(std::ostream& out) {
+    for (const OutcomeEntry& outcome : kOutcomes) {
+        out << ".TP\n"
+            << Bold(outcome.token) << '\n'
+            << RoffText(outcome.meaning) << " (text: " << RoffText(outcome.text) << ").\n";
+    }
+}
+
+// Each event of a run over time: its name, its own fields, what it tells.
+void WriteEvents(std::ostream& out) {
+    for (const EventKind& kind : kEventKinds) {
+        const std::string name = kind.name;
+        out << ".TP\n"
+            << (name == "OUTCOME" ? Italic("outcome") : Bold(name))
+            << (*kind.fields == '\0' ? "" : " " + RoffText(std::string("{") + kind.fields + "}"))
+            << '\n'
+            << RoffText(kind.meaning) << ".\n";
+    }
+}
+
 }  // namespace
 
 std::string RoffText(const std::string& text) {
@@ -194,6 +217,10 @@ bool WriteManPage(const CLI::App& app, std::istream& pageTemplate, std::ostream&
             WriteCommands(app, out);
         } else if (part == "exit-status") {
             WriteExitStatus(out);
+        } else if (part == "outcomes") {
+            WriteOutcomes(out);
+        } else if (part == "events") {
+            WriteEvents(out);
         } else {
             *error = "unknown part '" + part + "' in the template";
             return false;

@@ -55,6 +55,7 @@ status=$?
 [ "$status" -eq 143 ] || fail "exit status $status; stderr: $(cat "$tmp/err")"
 has out '"event":"verified","mac":"00.1A.2B.00.00.21","message":'
 has out '"row":2'
+cp "$tmp/out" "$tmp/station.jsonl"
 outcome 2 verified "$(mac 21)"
 outcome 3 verified "$(mac 22)"
 outcome 4 not-found ""
@@ -80,8 +81,38 @@ start_lab_sim "$sim" \
 setup=$!
 run "watch" 0 watch --json --timeout 8
 wait "$setup"
+cp "$tmp/out" "$tmp/watch.jsonl"
 for event in "appeared.*$(mac 31)" "gone.*$(mac 32)" "changed.*$(mac 33).*4001 baud 9600 -> .*4033"; do
     grep -q "\"event\":\"$event" "$tmp/out" || fail "no event $event: $(cat "$tmp/out")"
+done
+
+# One event schema (velquint(1), EVENTS): every event of the station and of
+# the watch has time, event and message, and each kind its own fields,
+# whichever of them sent it.
+current="event schema"
+schema="appeared device sharing
+changed device sharing before
+gone device sharing
+setup-sent row datagrams
+setup-sent-again row datagrams
+setup-confirmed row
+back row
+id-retry row
+verified row elapsedMs
+waiting devices waitedMs
+report rows"
+for events in station watch; do
+    file="$tmp/$events.jsonl"
+    grep -q '"event":"appeared"' "$file" || fail "$events: no appeared event"
+    jq -e -s 'all(.[]; has("time") and has("event") and has("message"))' "$file" >/dev/null ||
+        fail "$events: an event without time, event or message: $(cat "$file")"
+    while read -r name fields; do
+        for field in $fields; do
+            jq -e -s --arg name "$name" --arg field "$field" \
+                'all(.[] | select(.event == $name); has($field))' "$file" >/dev/null ||
+                fail "$events: a $name event without $field"
+        done
+    done <<<"$schema"
 done
 
 finish

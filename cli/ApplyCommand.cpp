@@ -236,6 +236,32 @@ std::string ApplyFooter() {
         "device, and a second run with the same --report continues where the first stopped.");
 }
 
+namespace {
+
+// The options of the commissioning station: --watch and what goes with it.
+void AddStationOptions(CLI::App& apply, ApplyCommand& command, CLI::Option* dryRun) {
+    auto* watch = apply.add_flag(
+        "-W,--watch", command.watch,
+        "Commissioning station: take the devices as they are plugged in, until every row has "
+        "ended, --timeout or Ctrl-C; rows may leave mac empty");
+    apply
+        .add_option("-T,--timeout", command.timeoutSeconds,
+                    "With --watch: take no device after this many seconds; 0 (the default): "
+                    "never")
+        ->type_name("SECONDS")
+        ->check(NumberCheck(0, kLongestStationSeconds))
+        ->default_str("0")
+        ->needs(watch);
+    watch->excludes(dryRun);
+    apply
+        .add_flag("--again", command.again,
+                  "With --watch: commission every row, also those the --report of an earlier "
+                  "run shows verified")
+        ->needs(watch);
+}
+
+}  // namespace
+
 CommandRun AddApplyCommand(CLI::App& apply) {
     auto command = std::make_shared<ApplyCommand>();
     apply.add_option("PLAN", command->planFile, "The plan: CSV with a header row; - reads stdin")
@@ -273,24 +299,7 @@ CommandRun AddApplyCommand(CLI::App& apply) {
         ->check(NumberCheck(1, kLongestTimeoutSeconds))
         ->default_str(std::to_string(kDefaultSettleTimeoutMs / kMillisecondsPerSecond));
     AddInterfaceOption(apply, &command->interfaceName);
-    auto* watch = apply.add_flag(
-        "-W,--watch", command->watch,
-        "Commissioning station: take the devices as they are plugged in, until every row has "
-        "ended, --timeout or Ctrl-C; rows may leave mac empty");
-    apply
-        .add_option("-T,--timeout", command->timeoutSeconds,
-                    "With --watch: take no device after this many seconds; 0 (the default): "
-                    "never")
-        ->type_name("SECONDS")
-        ->check(NumberCheck(0, kLongestStationSeconds))
-        ->default_str("0")
-        ->needs(watch);
-    watch->excludes(dryRun);
-    apply
-        .add_flag("--again", command->again,
-                  "With --watch: commission every row, also those the --report of an earlier "
-                  "run shows verified")
-        ->needs(watch);
+    AddStationOptions(apply, *command, dryRun);
     apply.add_flag("--allow-missing", command->allowMissing,
                    "Report a row whose device does not answer the search instead of refusing "
                    "the plan");

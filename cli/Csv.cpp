@@ -1,5 +1,7 @@
 #include "cli/Csv.h"
 
+#include <optional>
+
 namespace {
 
 constexpr char kQuote = '"';
@@ -52,6 +54,83 @@ private:
     size_t column_ = 1;
 };
 
+// Why a text is no CSV: the line and what is wrong there.
+struct CsvError {
+    size_t line;
+    std::string what;
+};
+
+// A field in double quotes, the cursor on its opening quote.
+std::optional<CsvError> ReadQuotedField(CsvCursor& cursor, std::string* field) {
+    const size_t opened = cursor.Line();
+    cursor.Take();
+    for (;;) {
+        if (cursor.AtEnd()) {
+            return CsvError{opened, "a quoted field does not end"};
+        }
+        if (cursor.AtLineEnd()) {
+            // Kept as written, whichever line end it is.
+            *field += cursor.AtCrlf() ? std::string("\r\n") : std::string(1, cursor.Peek());
+            cursor.SkipLineEnd();
+            continue;
+        }
+        const char c = cursor.Take();
+        if (c == kQuote) {
+            if (cursor.AtEnd() || cursor.Peek() != kQuote) {
+                return std::nullopt;
+            }
+            *field += kQuote;
+            cursor.Take();
+            continue;
+        }
+        if (c == '\0') {
+            return CsvError{cursor.Line(), "a zero byte"};
+        }
+        *field += c;
+    }
+}
+
+std::optional<CsvError> ReadPlainField(CsvCursor& cursor, std::string* field) {
+    while (!cursor.AtEnd() && cursor.Peek() != kComma && !cursor.AtLineEnd()) {
+        if (cursor.Peek() == kQuote) {
+            return CsvError{cursor.Line(), "a quote inside a field that does not start with one"};
+        }
+        if (cursor.Peek() == '\0') {
+            return CsvError{cursor.Line(), "a zero byte"};
+        }
+        *field += cursor.Take();
+    }
+    return std::nullopt;
+}
+
+// One record, the cursor at its first field; the cursor ends behind its line
+// end.
+std::optional<CsvError> ReadRecord(CsvCursor& cursor, CsvRecord* record) {
+    record->line = cursor.Line();
+    for (;;) {
+        record->places.push_back(cursor.Place());
+        std::string field;
+        const std::optional<CsvError> error = !cursor.AtEnd() && cursor.Peek() == kQuote
+                                                  ? ReadQuotedField(cursor, &field)
+                                                  : ReadPlainField(cursor, &field);
+        if (error) {
+            return error;
+        }
+        record->fields.push_back(std::move(field));
+        if (cursor.AtEnd()) {
+            return std::nullopt;
+        }
+        if (cursor.AtLineEnd()) {
+            cursor.SkipLineEnd();
+            return std::nullopt;
+        }
+        if (cursor.Peek() != kComma) {
+            return CsvError{cursor.Line(), "characters after the closing quote of a field"};
+        }
+        cursor.Take();
+    }
+}
+
 }  // namespace
 
 bool ReadCsv(std::string_view text, std::vector<CsvRecord>* records, std::string* error) {
@@ -60,10 +139,6 @@ bool ReadCsv(std::string_view text, std::vector<CsvRecord>* records, std::string
         text.remove_prefix(kByteOrderMark.size());
     }
     CsvCursor cursor(text);
-    const auto fail = [&](size_t line, const std::string& what) {
-        *error = "line " + std::to_string(line) + ": " + what;
-        return false;
-    };
     while (!cursor.AtEnd()) {
         // A line with no characters at all holds no record.
         if (cursor.AtLineEnd()) {
@@ -71,62 +146,9 @@ bool ReadCsv(std::string_view text, std::vector<CsvRecord>* records, std::string
             continue;
         }
         CsvRecord record;
-        record.line = cursor.Line();
-        for (;;) {
-            record.places.push_back(cursor.Place());
-            std::string field;
-            if (!cursor.AtEnd() && cursor.Peek() == kQuote) {
-                const size_t opened = cursor.Line();
-                cursor.Take();
-                for (;;) {
-                    if (cursor.AtEnd()) {
-                        return fail(opened, "a quoted field does not end");
-                    }
-                    if (cursor.AtLineEnd()) {
-                        // Kept as written, whichever line end it is.
-                        field +=
-                            cursor.AtCrlf() ? std::string("\r\n") : std::string(1, cursor.Peek());
-                        cursor.SkipLineEnd();
-                        continue;
-                    }
-                    const char c = cursor.Take();
-                    if (c == kQuote) {
-                        if (!cursor.AtEnd() && cursor.Peek() == kQuote) {
-                            field += kQuote;
-                            cursor.Take();
-                            continue;
-                        }
-                        break;
-                    }
-                    if (c == '\0') {
-                        return fail(cursor.Line(), "a zero byte");
-                    }
-                    field += c;
-                }
-            } else {
-                while (!cursor.AtEnd() && cursor.Peek() != kComma && !cursor.AtLineEnd()) {
-                    if (cursor.Peek() == kQuote) {
-                        return fail(cursor.Line(),
-                                    "a quote inside a field that does not start with one");
-                    }
-                    if (cursor.Peek() == '\0') {
-                        return fail(cursor.Line(), "a zero byte");
-                    }
-                    field += cursor.Take();
-                }
-            }
-            record.fields.push_back(std::move(field));
-            if (cursor.AtEnd()) {
-                break;
-            }
-            if (cursor.AtLineEnd()) {
-                cursor.SkipLineEnd();
-                break;
-            }
-            if (cursor.Peek() != kComma) {
-                return fail(cursor.Line(), "characters after the closing quote of a field");
-            }
-            cursor.Take();
+        if (const std::optional<CsvError> failed = ReadRecord(cursor, &record)) {
+            *error = "line " + std::to_string(failed->line) + ": " + failed->what;
+            return false;
         }
         records->push_back(std::move(record));
     }

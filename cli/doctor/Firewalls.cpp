@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "cli/doctor/Programs.h"
@@ -301,15 +302,105 @@ void FirewalldFindings(const std::vector<Target>& targets, bool running, Finding
 
 }  // namespace
 
-NftVerdict JudgeUfwStatus(const std::string& status, const IncomingDatagram& datagram) {
+namespace {
+
+// One rule of `ufw status verbose`, by its columns (two blanks or more
+// apart): To, Action, From.
+struct UfwRule {
+    std::string to;
+    std::string action;
+    std::string direction = "IN";
+    std::string from;
+    std::string text;  // as ufw wrote it
+};
+
+std::optional<UfwRule> ReadUfwRule(const std::string& rule) {
+    std::vector<std::string> columns;
+    for (size_t at = 0; at < rule.size();) {
+        const size_t gap = rule.find("  ", at);
+        columns.push_back(Trimmed(rule.substr(at, gap - at)));
+        at = gap == std::string::npos ? rule.size() : rule.find_first_not_of(' ', gap);
+    }
+    if (columns.size() < 3) {
+        return std::nullopt;
+    }
+    UfwRule read{columns[0], "", "IN", columns[2], rule};
+    std::istringstream actionWords(columns[1]);
+    actionWords >> read.action >> read.direction;
+    read.text = Trimmed(columns[0]) + "  " + columns[1] + "  " + columns[2];
+    return read;
+}
+
+// Whether the rule's To and From take the datagram; `exact` is false where
+// the rule names a source port (the device's choice, so never sure).
+Tri UfwRuleHolds(const UfwRule& rule, const IncomingDatagram& datagram, bool* exact) {
+    // To: [ADDRESS] [PORTS or APPLICATION] [on INTERFACE]
+    std::string to = rule.to;
+    const size_t on = to.find(" on ");
+    if (on != std::string::npos) {
+        if (Trimmed(to.substr(on + 4)) != datagram.interfaceName) {
+            return Tri::No;
+        }
+        to = Trimmed(to.substr(0, on));
+    }
+    std::istringstream toWords(to);
+    std::string first;
+    toWords >> first;
+    std::string service;
+    std::getline(toWords, service);
+    service = Trimmed(service);
+    Tri holds = Tri::Yes;
+    if (first.find('.') != std::string::npos) {
+        holds = AddressHolds(first, datagram.to, 32);
+    } else if (first != "Anywhere") {
+        service = to;
+    }
+    if (!service.empty()) {
+        const bool ours =
+            service == kProfile || (LooksLikePorts(service) && PortsHold(service, datagram.port));
+        holds = ours ? holds : Tri::No;
+    }
+    // From: ADDRESS [PORTS].
+    std::istringstream fromWords(rule.from);
+    std::string from;
+    std::string fromPort;
+    fromWords >> from >> fromPort;
+    const Tri fromHolds = AddressHolds(from, datagram.from, datagram.fromPrefix);
+    *exact = fromPort.empty();
+    if (holds == Tri::No || fromHolds == Tri::No) {
+        return Tri::No;
+    }
+    return holds == Tri::Yes && fromHolds == Tri::Yes ? Tri::Yes : Tri::Maybe;
+}
+
+// The verdict of what decided, unless an earlier rule that may hold would
+// decide otherwise: then it may drop, and that rule is named.
+NftVerdict Decided(bool allows, const std::string& by,
+                   const std::vector<std::pair<std::string, bool>>& unsure) {
     NftVerdict verdict;
+    verdict.passage = allows ? Passage::Accepted : Passage::Dropped;
+    verdict.decidedBy = by;
+    for (const auto& [rule, itAllows] : unsure) {
+        if (itAllows != allows) {
+            verdict.unsure = rule;
+            verdict.passage = Passage::MayDrop;
+        }
+    }
+    return verdict;
+}
+
+}  // namespace
+
+NftVerdict JudgeUfwStatus(const std::string& status, const IncomingDatagram& datagram) {
     std::istringstream lines(status);
     std::string line;
     std::string defaultIncoming = "deny";
     bool rules = false;
-    std::vector<std::string> unsure;  // rules that may hold, with their actions
+    // Rules that may hold, and whether each allows.
+    std::vector<std::pair<std::string, bool>> unsure;
     while (std::getline(lines, line)) {
         if (line.rfind("Status: ", 0) == 0 && Trimmed(line.substr(8)) != "active") {
+            NftVerdict verdict;
             verdict.decidedBy = "ufw is inactive";
             return verdict;
         }
@@ -322,87 +413,26 @@ NftVerdict JudgeUfwStatus(const std::string& status, const IncomingDatagram& dat
             rules = true;
             continue;
         }
-        const std::string rule = Trimmed(line.substr(0, line.find(" # ")));
-        if (!rules || rule.empty() || rule.find("(v6)") != std::string::npos) {
+        const std::string text = Trimmed(line.substr(0, line.find(" # ")));
+        if (!rules || text.empty() || text.find("(v6)") != std::string::npos) {
             continue;
         }
-        // Columns two blanks or more apart: To, Action, From.
-        std::vector<std::string> columns;
-        for (size_t at = 0; at < rule.size();) {
-            const size_t gap = rule.find("  ", at);
-            columns.push_back(Trimmed(rule.substr(at, gap - at)));
-            at = gap == std::string::npos ? rule.size() : rule.find_first_not_of(' ', gap);
-        }
-        if (columns.size() < 3) {
+        const std::optional<UfwRule> rule = ReadUfwRule(text);
+        if (!rule || rule->direction != "IN") {
             continue;
         }
-        std::istringstream actionWords(columns[1]);
-        std::string action;
-        std::string direction = "IN";
-        actionWords >> action >> direction;
-        if (direction != "IN") {
-            continue;
+        bool exact = true;
+        const Tri holds = UfwRuleHolds(*rule, datagram, &exact);
+        const bool allows = rule->action == "ALLOW" || rule->action == "LIMIT";
+        if (holds == Tri::Yes && exact) {
+            return Decided(allows, "ufw rule '" + rule->text + "'", unsure);
         }
-        // To: [ADDRESS] [PORTS or APPLICATION] [on INTERFACE]
-        std::string to = columns[0];
-        const size_t on = to.find(" on ");
-        if (on != std::string::npos) {
-            if (Trimmed(to.substr(on + 4)) != datagram.interfaceName) {
-                continue;
-            }
-            to = Trimmed(to.substr(0, on));
-        }
-        std::istringstream toWords(to);
-        std::string first;
-        toWords >> first;
-        std::string service;
-        std::getline(toWords, service);
-        service = Trimmed(service);
-        Tri holds = Tri::Yes;
-        if (first.find('.') != std::string::npos) {
-            holds = AddressHolds(first, datagram.to, 32);
-        } else if (first != "Anywhere") {
-            service = to;
-        }
-        if (!service.empty()) {
-            const bool ours = service == kProfile ||
-                              (LooksLikePorts(service) && PortsHold(service, datagram.port));
-            holds = ours ? holds : Tri::No;
-        }
-        // From: ADDRESS [PORTS]; a source port is the device's choice.
-        std::istringstream fromWords(columns[2]);
-        std::string from;
-        std::string fromPort;
-        fromWords >> from >> fromPort;
-        const Tri fromHolds = AddressHolds(from, datagram.from, datagram.fromPrefix);
-        if (holds == Tri::No || fromHolds == Tri::No) {
-            continue;
-        }
-        const bool allows = action == "ALLOW" || action == "LIMIT";
-        if (holds == Tri::Yes && fromHolds == Tri::Yes && fromPort.empty()) {
-            verdict.passage = allows ? Passage::Accepted : Passage::Dropped;
-            verdict.decidedBy =
-                "ufw rule '" + Trimmed(columns[0]) + "  " + columns[1] + "  " + columns[2] + "'";
-            for (const std::string& other : unsure) {
-                if ((other.back() == '+') != allows) {
-                    verdict.unsure = other.substr(0, other.size() - 1);
-                    verdict.passage = Passage::MayDrop;
-                }
-            }
-            return verdict;
-        }
-        unsure.push_back("ufw rule '" + rule + "'" + (allows ? "+" : "-"));
-    }
-    const bool allows = defaultIncoming == "allow";
-    verdict.passage = allows ? Passage::Accepted : Passage::Dropped;
-    verdict.decidedBy = "ufw's default policy (" + defaultIncoming + " incoming)";
-    for (const std::string& other : unsure) {
-        if ((other.back() == '+') != allows) {
-            verdict.unsure = other.substr(0, other.size() - 1);
-            verdict.passage = Passage::MayDrop;
+        if (holds != Tri::No) {
+            unsure.emplace_back("ufw rule '" + text + "'", allows);
         }
     }
-    return verdict;
+    return Decided(defaultIncoming == "allow",
+                   "ufw's default policy (" + defaultIncoming + " incoming)", unsure);
 }
 
 NftVerdict JudgeFirewalldZone(const std::string& listing, uint16_t port) {

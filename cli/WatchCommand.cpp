@@ -166,8 +166,9 @@ std::string WatchFooter() {
         "port taken is tried again " +
         Duration(kWatchPortRetryMs) +
         " later. On a terminal a live table; elsewhere one line per event on stderr; with "
-        "--json one JSON object per event on stdout (JSON Lines). Ends on Ctrl-C, SIGTERM or "
-        "--timeout; the exit status is 0 when a device answered, 3 when none did.");
+        "--json one JSON object per event on stdout (JSON Lines; see EVENTS in the manual). At "
+        "--timeout the exit status is 0 when a device answered, 3 when none did; Ctrl-C and "
+        "SIGTERM end it with 130 and 143.");
 }
 
 CommandRun AddWatchCommand(CLI::App& watch) {

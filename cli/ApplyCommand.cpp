@@ -9,12 +9,13 @@
 #include "cli/ApplyReport.h"
 #include "cli/Commands.h"
 #include "cli/HelpText.h"
+#include "cli/Options.h"
+#include "cli/ReportEvent.h"
 #include "cli/Reporter.h"
 #include "cli/Row.h"
 #include "cli/Search.h"
 #include "cli/Signals.h"
 #include "cli/Station.h"
-#include "cli/ValueChecks.h"
 #include "commission/DeviceCommission.h"
 #include "commission/SearchSchedule.h"
 
@@ -41,7 +42,9 @@ public:
     explicit DryRun(std::vector<ApplyRow> rows) : rows_(std::move(rows)) {}
 
     void Table(std::ostream& out) const override { WriteTable(out, rows_, Put); }
-    nlohmann::ordered_json Json() const override { return RowsJson(rows_, Put); }
+    nlohmann::ordered_json Json() const override {
+        return JsonRows(PutRows(FormatRow::Kind::Json, rows_, Put));
+    }
 
 private:
     static void Put(RowWriter& row, const ApplyRow& item) {

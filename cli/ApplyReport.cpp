@@ -149,7 +149,8 @@ void ApplyReport::Table(std::ostream& out) const {
 }
 
 nlohmann::ordered_json ApplyReport::Json() const {
-    return RowsJson(rows_, [this](RowWriter& row, const ApplyRow& item) { Put(row, item); });
+    return JsonRows(PutRows(FormatRow::Kind::Json, rows_,
+                            [this](RowWriter& row, const ApplyRow& item) { Put(row, item); }));
 }
 
 void ApplyReport::Csv(std::ostream& out) const {

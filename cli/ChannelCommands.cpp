@@ -11,8 +11,8 @@
 #include "channel/Transport.h"
 #include "cli/Commands.h"
 #include "cli/HelpText.h"
+#include "cli/Options.h"
 #include "cli/Transport.h"
-#include "cli/ValueChecks.h"
 #include "cli/Values.h"
 #include "idassign/DeviceId.h"
 

@@ -99,8 +99,9 @@ void PutDevice(RowWriter& row, const FoundDevice& device, bool listed) {
 }
 
 nlohmann::ordered_json DeviceJson(const FoundDevice& device) {
-    return RowJson(device,
-                   [](RowWriter& row, const FoundDevice& item) { PutDevice(row, item, true); });
+    FormatRow row(FormatRow::Kind::Json);
+    PutDevice(row, device, true);
+    return row.Json();
 }
 
 DeviceLookup LookUpDevice(const DeviceSightings& heard, const Mac& mac) {

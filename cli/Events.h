@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cli/Devices.h"
-#include "cli/Reporter.h"
+#include "cli/ReportEvent.h"
 
 // The events of a run over time (apply and its station, the watch), as a
 // Reporter writes them. In JSON Lines each is one object with "time",

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <cstdio>
@@ -13,13 +13,6 @@
 #include <sstream>
 
 #include "cli/Reporter.h"
-
-void FormatChoice::AddTo(CLI::App& command, bool csv) {
-    CLI::Option* json = command.add_flag("-j,--json", json_, "Write the result as JSON");
-    if (csv) {
-        command.add_flag("-c,--csv", csv_, "Write the result as CSV")->excludes(json);
-    }
-}
 
 Format FormatChoice::Chosen() const {
     return json_ ? Format::Json : csv_ ? Format::Csv : Format::Table;

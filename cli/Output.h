@@ -1,6 +1,6 @@
 #pragma once
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include <iosfwd>
 #include <memory>
@@ -39,7 +39,8 @@ struct CommandResult {
     bool closingIsWarning = false;       // said on stderr, not stdout
 };
 
-// The format options of a command: --json always, --csv where it has CSV.
+// The format options of a command: --json always, --csv where it has CSV
+// (registered in Options.cpp).
 class FormatChoice {
 public:
     void AddTo(CLI::App& command, bool csv);

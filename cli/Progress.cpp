@@ -2,6 +2,7 @@
 
 #include "cli/Cli.h"
 #include "cli/Outcome.h"
+#include "cli/ReportEvent.h"
 #include "cli/Reporter.h"
 
 namespace {

@@ -9,6 +9,8 @@
 #include <ctime>
 #include <iostream>
 
+#include "cli/ReportEvent.h"
+
 namespace {
 
 constexpr char kClearLine[] = "\r\033[K";

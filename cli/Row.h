@@ -1,6 +1,6 @@
 #pragma once
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include <cstdint>
 #include <iosfwd>
@@ -95,22 +95,12 @@ private:
 
 // Rows of one kind of item, each put by `put`, written in each format: a
 // table (nothing for no rows), CSV (its header always; `prototype`'s row
-// names the columns) or a JSON array.
+// names the columns) or JSON (JsonRows of PutRows, an array of objects).
 template <typename Item, typename Put>
 void WriteTable(std::ostream& out, const std::vector<Item>& items, const Put& put);
 template <typename Item, typename Put>
 void WriteCsv(std::ostream& out, const std::vector<Item>& items, const Item& prototype,
               const Put& put);
-template <typename Item, typename Put>
-nlohmann::ordered_json RowsJson(const std::vector<Item>& items, const Put& put);
-
-// One item's row as a JSON object.
-template <typename Item, typename Put>
-nlohmann::ordered_json RowJson(const Item& item, const Put& put) {
-    FormatRow row(FormatRow::Kind::Json);
-    put(row, item);
-    return row.Json();
-}
 
 // The table of rows already put, as PrintTable lays it out, one line a row.
 void PrintRows(std::ostream& out, const std::vector<FormatRow>& rows);
@@ -140,9 +130,4 @@ void WriteCsv(std::ostream& out, const std::vector<Item>& items, const Item& pro
     FormatRow header(FormatRow::Kind::Csv);
     put(header, prototype);
     PrintCsvRows(out, header, PutRows(FormatRow::Kind::Csv, items, put));
-}
-
-template <typename Item, typename Put>
-nlohmann::ordered_json RowsJson(const std::vector<Item>& items, const Put& put) {
-    return JsonRows(PutRows(FormatRow::Kind::Json, items, put));
 }

@@ -2,18 +2,8 @@
 
 #include <net/if.h>
 
-#include <CLI/CLI.hpp>
-
 #include "cli/Reporter.h"
 #include "discovery/DiscoverDevices.h"
-
-CLI::Option* AddInterfaceOption(CLI::App& command, std::string* name) {
-    return command
-        .add_option("-i,--interface", *name,
-                    "Search out of this network interface only, and take only the answers that "
-                    "come in on it")
-        ->type_name("NAME");
-}
 
 std::optional<Failure> FindInterface(const std::string& name, unsigned* index) {
     *index = 0;

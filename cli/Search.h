@@ -15,15 +15,6 @@
 
 class Reporter;
 
-namespace CLI {
-class App;
-class Option;
-}  // namespace CLI
-
-// The --interface option of a command that searches: out of that network
-// interface only, and only the answers that come in on it.
-CLI::Option* AddInterfaceOption(CLI::App& command, std::string* name);
-
 // The index of interface `name` (0 for an empty name).
 std::optional<Failure> FindInterface(const std::string& name, unsigned* index);
 

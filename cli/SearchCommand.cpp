@@ -1,17 +1,18 @@
 // velquint search: the devices on the segment, found with several requests
 // and merged by MAC, as a table, JSON or the CSV that a plan file takes.
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <map>
 #include <ostream>
 
 #include "cli/Commands.h"
 #include "cli/HelpText.h"
+#include "cli/Options.h"
 #include "cli/Reporter.h"
 #include "cli/Row.h"
 #include "cli/Search.h"
 #include "cli/Signals.h"
-#include "cli/ValueChecks.h"
 #include "discovery/DiscoverDevices.h"
 
 namespace {
@@ -27,7 +28,9 @@ public:
     explicit DeviceList(std::vector<FoundDevice> devices) : devices_(std::move(devices)) {}
 
     void Table(std::ostream& out) const override { WriteTable(out, devices_, Put); }
-    nlohmann::ordered_json Json() const override { return RowsJson(devices_, Put); }
+    nlohmann::ordered_json Json() const override {
+        return JsonRows(PutRows(FormatRow::Kind::Json, devices_, Put));
+    }
     void Csv(std::ostream& out) const override { WriteCsv(out, devices_, FoundDevice(), Put); }
 
 private:

@@ -1,16 +1,17 @@
 // velquint setup: gives one device new settings; what is not named keeps the
 // value the device reports.
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <ostream>
 
 #include "cli/Commands.h"
 #include "cli/HelpText.h"
+#include "cli/Options.h"
 #include "cli/Reporter.h"
 #include "cli/Search.h"
 #include "cli/SetupOutcome.h"
 #include "cli/Signals.h"
-#include "cli/ValueChecks.h"
 #include "cli/Values.h"
 #include "commission/DeviceCommission.h"
 #include "commission/SearchSchedule.h"
@@ -20,6 +21,29 @@ namespace {
 
 constexpr int kDefaultFindTimeoutSeconds = 5;
 constexpr int kLongestTimeoutSeconds = 600;
+
+// The comparison for programs: an address as its dotted text, a port or a
+// baud rate as a number, null for what is not known (a baud-rate code outside
+// the table among it).
+nlohmann::ordered_json ComparisonJson(const std::vector<FieldComparison>& fields) {
+    const auto value = [](const FieldComparison& field, const std::string& text) {
+        const bool digits =
+            !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+        if (text == "-" || (field.number && !digits)) {
+            return nlohmann::ordered_json(nullptr);
+        }
+        return field.number ? nlohmann::ordered_json(std::stoul(text))
+                            : nlohmann::ordered_json(text);
+    };
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const FieldComparison& field : fields) {
+        list.push_back({{"field", field.field},
+                        {"asked", value(field, field.asked)},
+                        {"now", value(field, field.now)},
+                        {"matches", field.matches}});
+    }
+    return list;
+}
 
 // What one setup did, and with --verify what the device reports now.
 class SetupReport : public Shown {

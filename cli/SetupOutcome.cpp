@@ -74,29 +74,21 @@ std::string BaudText(uint8_t code) {
 }
 
 std::vector<FieldComparison> CompareSettings(const TargetSettings& target, const FoundDevice* now) {
-    using Json = nlohmann::ordered_json;
     const FoundDevice none;
     const FoundDevice& reported = now != nullptr ? *now : none;
     const auto address = [](const char* name, uint32_t asked,
                             const std::optional<uint32_t>& value) {
-        return FieldComparison{
-            name,           DottedText(asked), value ? DottedText(*value) : "-",
-            value == asked, DottedText(asked), value ? Json(DottedText(*value)) : Json(nullptr)};
-    };
-    const auto rate = [](uint8_t code) {
-        uint32_t rate = 0;
-        return BaudRateForCode(code, &rate) ? Json(rate) : Json(nullptr);
+        return FieldComparison{name, DottedText(asked), value ? DottedText(*value) : "-",
+                               value == asked, false};
     };
     return {
         address("ip", target.ip, reported.ip),
         address("mask", target.mask, reported.mask),
         address("gateway", target.gateway, reported.gateway),
         {"port", std::to_string(target.port), reported.port ? std::to_string(*reported.port) : "-",
-         reported.port == target.port, Json(target.port),
-         reported.port ? Json(*reported.port) : Json(nullptr)},
+         reported.port == target.port, true},
         {"baud", BaudText(target.baudCode), reported.baudCode ? BaudText(*reported.baudCode) : "-",
-         reported.baudCode == target.baudCode, rate(target.baudCode),
-         reported.baudCode ? rate(*reported.baudCode) : Json(nullptr)},
+         reported.baudCode == target.baudCode, true},
     };
 }
 
@@ -107,17 +99,6 @@ bool AllMatch(const std::vector<FieldComparison>& fields) {
         }
     }
     return true;
-}
-
-nlohmann::ordered_json ComparisonJson(const std::vector<FieldComparison>& fields) {
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (const FieldComparison& field : fields) {
-        list.push_back({{"field", field.field},
-                        {"asked", field.askedValue},
-                        {"now", field.nowValue},
-                        {"matches", field.matches}});
-    }
-    return list;
 }
 
 void PrintComparison(std::ostream& out, const std::vector<FieldComparison>& fields) {

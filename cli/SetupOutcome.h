@@ -1,7 +1,5 @@
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
@@ -46,16 +44,13 @@ struct FieldComparison {
     std::string asked;
     std::string now;  // "-" when the device did not answer or lacks the field
     bool matches = false;
-    // The same for programs: an address as its dotted text, a port or baud
-    // rate as a number, null for what is not known.
-    nlohmann::ordered_json askedValue;
-    nlohmann::ordered_json nowValue;
+    // A port or a baud rate: a number for programs, where it is one.
+    bool number = false;
 };
 
 // Each field: what was asked, what `now` reports (null: no answer).
 std::vector<FieldComparison> CompareSettings(const TargetSettings& target, const FoundDevice* now);
 bool AllMatch(const std::vector<FieldComparison>& fields);
-nlohmann::ordered_json ComparisonJson(const std::vector<FieldComparison>& fields);
 void PrintComparison(std::ostream& out, const std::vector<FieldComparison>& fields);
 
 // The baud rate of a code as text ("9600"), or the code itself in brackets

@@ -8,6 +8,7 @@
 #include "cli/Events.h"
 #include "cli/LiveBoard.h"
 #include "cli/Progress.h"
+#include "cli/ReportEvent.h"
 #include "cli/Reporter.h"
 #include "cli/Signals.h"
 #include "commission/Commissioner.h"

@@ -6,7 +6,7 @@
 
 #include "channel/COM_Class.h"
 #include "channel/ChannelResult.h"
-#include "cli/ValueChecks.h"
+#include "cli/Options.h"
 #include "cli/Values.h"
 #include "common/BaudRate.h"
 

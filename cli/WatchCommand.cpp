@@ -9,11 +9,12 @@
 #include "cli/Events.h"
 #include "cli/HelpText.h"
 #include "cli/LiveBoard.h"
+#include "cli/Options.h"
+#include "cli/ReportEvent.h"
 #include "cli/Reporter.h"
 #include "cli/Row.h"
 #include "cli/Search.h"
 #include "cli/Signals.h"
-#include "cli/ValueChecks.h"
 #include "commission/SegmentDriver.h"
 #include "commission/Watch.h"
 

@@ -1,3 +1,4 @@
+#include "cli/ReportEvent.h"
 #include "cli/Reporter.h"
 
 #include <gtest/gtest.h>

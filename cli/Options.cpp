@@ -1,8 +1,11 @@
-#include "cli/ValueChecks.h"
+#include "cli/Options.h"
+
+#include <CLI/CLI.hpp>
 
 #include <functional>
 #include <string>
 
+#include "cli/Output.h"
 #include "cli/Values.h"
 
 namespace {
@@ -51,4 +54,19 @@ CLI::Validator NumberCheck(uint32_t lowest, uint32_t highest) {
             return ReadNumber(text, lowest, highest, why);
         },
         "NUMBER");
+}
+
+CLI::Option* AddInterfaceOption(CLI::App& command, std::string* name) {
+    return command
+        .add_option("-i,--interface", *name,
+                    "Search out of this network interface only, and take only the answers that "
+                    "come in on it")
+        ->type_name("NAME");
+}
+
+void FormatChoice::AddTo(CLI::App& command, bool csv) {
+    CLI::Option* json = command.add_flag("-j,--json", json_, "Write the result as JSON");
+    if (csv) {
+        command.add_flag("-c,--csv", csv_, "Write the result as CSV")->excludes(json);
+    }
 }

@@ -3,11 +3,14 @@
 // overlapped ReadFile and WriteFile of one report each, bounded by a wait
 // on the transfer's event.
 
+// windows.h first: the headers below need its definitions.
 #include <windows.h>
-// clang-format off: after windows.h.
-#include <hidsdi.h>
+
 #include <setupapi.h>
-// clang-format on
+// mingw's hidsdi.h declares its functions without C linkage.
+extern "C" {
+#include <hidsdi.h>
+}
 
 #include <algorithm>
 #include <cstring>
@@ -125,13 +128,13 @@ public:
             return devices;
         }
         for (DWORD index = 0;; ++index) {
-            SP_DEVICE_INTERFACE_DATA interface {};
-            interface.cbSize = sizeof interface;
-            if (!SetupDiEnumDeviceInterfaces(present, nullptr, &hidClass, index, &interface)) {
+            SP_DEVICE_INTERFACE_DATA entry{};
+            entry.cbSize = sizeof entry;
+            if (!SetupDiEnumDeviceInterfaces(present, nullptr, &hidClass, index, &entry)) {
                 break;
             }
             std::string path;
-            if (!InterfacePath(present, &interface, &path)) {
+            if (!InterfacePath(present, &entry, &path)) {
                 break;
             }
             // No access asked: the identifiers can be read even of a device
@@ -173,17 +176,17 @@ public:
 
 private:
     // The size first, then the record of that size.
-    static bool InterfacePath(HDEVINFO present, SP_DEVICE_INTERFACE_DATA* interface,
+    static bool InterfacePath(HDEVINFO present, SP_DEVICE_INTERFACE_DATA* entry,
                               std::string* path) {
         DWORD size = 0;
-        SetupDiGetDeviceInterfaceDetailA(present, interface, nullptr, 0, &size, nullptr);
+        SetupDiGetDeviceInterfaceDetailA(present, entry, nullptr, 0, &size, nullptr);
         if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
             return false;
         }
         const std::unique_ptr<uint8_t[]> record(new uint8_t[size]);
         auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(record.get());
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (!SetupDiGetDeviceInterfaceDetailA(present, interface, detail, size, nullptr, nullptr)) {
+        if (!SetupDiGetDeviceInterfaceDetailA(present, entry, detail, size, nullptr, nullptr)) {
             return false;
         }
         *path = detail->DevicePath;

@@ -1,11 +1,11 @@
 #include "platform/Interfaces.h"
 
-// clang-format off: winsock2.h must come before windows.h and the others.
+// winsock2.h first: the headers below need its definitions.
+#include <winsock2.h>
+
 #include <iphlpapi.h>
 #include <windows.h>
-#include <winsock2.h>
 #include <ws2tcpip.h>
-// clang-format on
 
 #include <algorithm>
 #include <memory>
@@ -76,19 +76,19 @@ std::vector<NetworkInterface> ListIpv4Interfaces() {
             if (address == nullptr || address->sa_family != AF_INET) {
                 continue;
             }
-            NetworkInterface interface;
-            interface.index = adapter->IfIndex;
-            interface.name = Utf8(adapter->FriendlyName);
-            interface.address =
+            NetworkInterface entry;
+            entry.index = adapter->IfIndex;
+            entry.name = Utf8(adapter->FriendlyName);
+            entry.address =
                 ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
-            interface.netmask = MaskOf(unicast->OnLinkPrefixLength);
-            interface.up = adapter->OperStatus == IfOperStatusUp;
-            interface.loopback = adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
-            interface.broadcastCapable = BroadcastCapable(adapter->IfType);
-            if (interface.broadcastCapable) {
-                interface.broadcast = interface.address | ~interface.netmask;
+            entry.netmask = MaskOf(unicast->OnLinkPrefixLength);
+            entry.up = adapter->OperStatus == IfOperStatusUp;
+            entry.loopback = adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
+            entry.broadcastCapable = BroadcastCapable(adapter->IfType);
+            if (entry.broadcastCapable) {
+                entry.broadcast = entry.address | ~entry.netmask;
             }
-            interfaces.push_back(std::move(interface));
+            interfaces.push_back(std::move(entry));
         }
     }
     return interfaces;
@@ -97,18 +97,18 @@ std::vector<NetworkInterface> ListIpv4Interfaces() {
 // By the name people see ("Ethernet", "Wi-Fi"), or else by the system's
 // own name for it ("ethernet_32768").
 unsigned InterfaceIndex(const std::string& name) {
-    for (const NetworkInterface& interface : ListIpv4Interfaces()) {
-        if (interface.name == name) {
-            return interface.index;
+    for (const NetworkInterface& entry : ListIpv4Interfaces()) {
+        if (entry.name == name) {
+            return entry.index;
         }
     }
     return if_nametoindex(name.c_str());
 }
 
 std::string InterfaceName(unsigned index) {
-    for (const NetworkInterface& interface : ListIpv4Interfaces()) {
-        if (index != 0 && interface.index == index) {
-            return interface.name;
+    for (const NetworkInterface& entry : ListIpv4Interfaces()) {
+        if (index != 0 && entry.index == index) {
+            return entry.name;
         }
     }
     return "";

@@ -1,11 +1,11 @@
 #include "platform/Sockets.h"
 
-// clang-format off: winsock2.h must come before windows.h and the others.
+// winsock2.h first: the headers below need its definitions.
+#include <winsock2.h>
+
 #include <mswsock.h>
 #include <windows.h>
-#include <winsock2.h>
 #include <ws2tcpip.h>
-// clang-format on
 
 #include <climits>
 #include <cstring>

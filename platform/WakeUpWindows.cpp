@@ -1,11 +1,12 @@
 #include "platform/WakeUp.h"
 
-// clang-format off: winsock2.h must come before windows.h.
-#include <windows.h>
+// winsock2.h first: the headers below need its definitions.
 #include <winsock2.h>
-// clang-format on
+
+#include <windows.h>
 
 #include <cstdint>
+#include <initializer_list>
 
 namespace {
 

@@ -2,9 +2,9 @@
 #   make run     install what is missing, build the tool, start it
 #   make test    install what is missing, build, run the everyday suite
 #   make check   everything CI proves: the documents' links, make test, the
-#                sanitizer build and its suite, the fuzz smoke runs, the soak
-#                minute, the Wireshark plugin's tests, the Debian packages and
-#                their checks
+#                Windows build's tests under wine, the sanitizer build and its
+#                suite, the fuzz smoke runs, the soak minute, the Wireshark
+#                plugin's tests, the Debian packages and their checks
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 # The everyday build: tool, simulator and tests, no benchmarks. At -O1 it
@@ -49,7 +49,8 @@ CTEST = ./tests/run-ctest.sh
 # What `make check` runs, in this order; a step that fails ends it. Further
 # checks add their target here. The documents' links come first: they take
 # no build.
-CHECK_STEPS = check-docs test test-asan fuzz-smoke soak-minute test-dissector check-packages
+CHECK_STEPS = check-docs test test-windows test-asan fuzz-smoke soak-minute test-dissector \
+	check-packages
 
 .PHONY: all deps configure build build-tool build-demo run test check demo bench bench-code \
 	bench-startup bench-search bench-setup bench-setid bench-cli bench-station bench-engine screenshot clean configure-asan \

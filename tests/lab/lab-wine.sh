@@ -25,8 +25,9 @@ refuse() {
     exit "$NOT_IN_LAB"
 }
 
-[ "${VELQUINT_LAB:-}" = 1 ] && [ -n "${VELQUINT_LAB_TOOL_NS:-}" ] ||
+if [ "${VELQUINT_LAB:-}" != 1 ] || [ -z "${VELQUINT_LAB_TOOL_NS:-}" ]; then
     refuse "not run by lab.sh (VELQUINT_LAB, VELQUINT_LAB_TOOL_NS unset)"
+fi
 [ "$(ip netns identify $$ 2>/dev/null || true)" = "$VELQUINT_LAB_TOOL_NS" ] ||
     refuse "not inside the lab's tool namespace $VELQUINT_LAB_TOOL_NS"
 

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # One wine session, sourced by the scripts that run Windows programs: a wine
 # prefix made for the run, its wineserver started first and kept alive for
 # the run (a program starts in hundredths of a second with a live server,
@@ -32,8 +33,8 @@ wine_session_start() {
     WINE_SERVER_PID=$!
     # Ready once its socket is there; a program started before that would
     # start a server of its own.
-    local try
-    for try in $(seq "$WINE_SERVER_READY_TRIES"); do
+    local _
+    for _ in $(seq "$WINE_SERVER_READY_TRIES"); do
         [ -S "/proc/$WINE_SERVER_PID/cwd/socket" ] && return 0
         kill -0 "$WINE_SERVER_PID" 2>/dev/null || break
         sleep 0.05

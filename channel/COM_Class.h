@@ -24,8 +24,8 @@ constexpr uint8_t NoTransport = 4;  // Open succeeds and opens nothing
 constexpr std::size_t kPortNameSize = 12;        // zero-terminated
 constexpr std::size_t kMaxReplyData = 12000;     // data bytes of one reply
 constexpr std::size_t kRequestFrameSize = 4100;  // one whole request frame
-constexpr std::size_t kSerialSettingsSize =
-    kSerialPortSettingsSize;  // the platform's line settings
+// Room for the platform's line settings record.
+constexpr std::size_t kSerialSettingsSize = kSerialPortSettingsSize;
 
 // The device channel: one TCP connection, serial port or HID device to one
 // device, and framed request/reply transactions over it. Every operation runs

@@ -32,8 +32,8 @@ fi
     refuse "not inside the lab's tool namespace $VELQUINT_LAB_TOOL_NS"
 
 here="$(cd "$(dirname "$0")" && pwd)"
-# shellcheck source=tests/windows/wine-session.sh
-. "$here/../windows/wine-session.sh"
+# shellcheck source=scripts/wine-session.sh
+. "$here/../../scripts/wine-session.sh"
 trap wine_session_end EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM

@@ -1,12 +1,11 @@
 // The Windows channel against the Linux velquint-sim: Set ID over loopback
 // TCP, and over a pseudo-terminal of the simulator that wine opens as a COM
-// port. with-sim.sh starts one simulator per case and names them in
-// VELQUINT_SIM_DEVICES as "name:tcp-port:COMn ...".
+// port. with-sim.sh starts one simulator per case and names it in
+// VELQUINT_SIM_<case>.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -23,28 +22,11 @@ constexpr int kLongReply = 300;
 constexpr uint8_t kLongReplyByte = 0xA5;  // with-sim.sh's tcp-data for "long"
 constexpr uint8_t kId = 5;
 
-struct SimDevice {
-    uint16_t port = 0;
-    std::string com;
-};
-
-std::map<std::string, SimDevice> SimDevices() {
-    std::map<std::string, SimDevice> devices;
-    const char* list = std::getenv("VELQUINT_SIM_DEVICES");
-    std::istringstream words(list != nullptr ? list : "");
-    std::string word;
-    while (words >> word) {
-        const size_t first = word.find(':');
-        const size_t second = word.find(':', first + 1);
-        if (first == std::string::npos || second == std::string::npos) {
-            continue;
-        }
-        SimDevice device;
-        device.port = static_cast<uint16_t>(std::stoul(word.substr(first + 1, second - first - 1)));
-        device.com = word.substr(second + 1);
-        devices[word.substr(0, first)] = device;
-    }
-    return devices;
+// The simulator of case `name`: VELQUINT_SIM_<name> holds "<tcp-port> COMn".
+bool FindSim(const char* name, uint16_t* port, std::string* com) {
+    const char* found = std::getenv((std::string("VELQUINT_SIM_") + name).c_str());
+    std::istringstream words(found != nullptr ? found : "");
+    return static_cast<bool>(words >> *port >> *com);
 }
 
 enum class Over { Tcp, ComPort };
@@ -79,19 +61,19 @@ class SimChannel : public testing::TestWithParam<SimCase> {};
 
 TEST_P(SimChannel, SetIdEndsWithTheCodeOfTheFault) {
     const SimCase& c = GetParam();
-    const auto devices = SimDevices();
-    const auto found = devices.find(c.name);
-    if (found == devices.end()) {
-        GTEST_SKIP() << "run by with-sim.sh, which names the simulators in VELQUINT_SIM_DEVICES";
+    uint16_t port = 0;
+    std::string com;
+    if (!FindSim(c.name, &port, &com)) {
+        GTEST_SKIP() << "run by with-sim.sh, which names the simulators in VELQUINT_SIM_<case>";
     }
     COM_Class channel;
     if (c.over == Over::Tcp) {
         channel.Kind = TransportKind::Tcp;
         std::strcpy(channel.HostAddress, "127.0.0.1");
-        channel.HostPort = found->second.port;
+        channel.HostPort = port;
     } else {
-        ASSERT_LT(found->second.com.size(), sizeof channel.PortName);
-        std::strcpy(channel.PortName, found->second.com.c_str());
+        ASSERT_LT(com.size(), sizeof channel.PortName);
+        std::strcpy(channel.PortName, com.c_str());
     }
     ASSERT_EQ(channel.Open(kDeviceIdConnectLimitMs), kChannelOk);
     EXPECT_EQ(TransactDeviceId(channel, kId, nullptr, c.timeoutMs), c.expected);

@@ -10,8 +10,8 @@ set -euo pipefail
 build="${1:?usage: wine-tests.sh BUILD_DIR [CTEST OPTION...]}"
 shift
 here="$(cd "$(dirname "$0")" && pwd)"
-# shellcheck source=tests/windows/wine-session.sh
-. "$here/wine-session.sh"
+# shellcheck source=scripts/wine-session.sh
+. "$here/../../scripts/wine-session.sh"
 
 trap wine_session_end EXIT
 trap 'exit 130' INT

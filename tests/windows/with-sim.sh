@@ -3,7 +3,7 @@
 # simulator per case, each with one device on loopback TCP (--loopback, so no
 # UDP side and no lab needed) and on a pseudo-terminal (--pty) that the wine
 # prefix of the run sees as a COM port ($WINEPREFIX/dosdevices/comN). The
-# program learns them from VELQUINT_SIM_DEVICES ("name:tcp-port:COMn ...").
+# program learns them from VELQUINT_SIM_<case> ("<tcp-port> COMn").
 #
 #   with-sim.sh SIM COMMAND [ARG...]
 #
@@ -49,7 +49,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-devices=""
 com="$FIRST_COM"
 for entry in "${cases[@]}"; do
     name="${entry%% *}"
@@ -72,9 +71,8 @@ for entry in "${cases[@]}"; do
     link="$WINEPREFIX/dosdevices/com$com"
     ln -sfn "$pty" "$link"
     links+=("$link")
-    devices+="$name:$port:COM$com "
+    export "VELQUINT_SIM_$name=$port COM$com"
     com=$((com + 1))
 done
 
-export VELQUINT_SIM_DEVICES="$devices"
 "$@"

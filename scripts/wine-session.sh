@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# One wine session, sourced by the scripts that run Windows programs: a wine
+# One wine session, sourced by the scripts that run Windows programs
+# (tests/windows/wine-tests.sh, tests/lab/lab-wine.sh): a wine
 # prefix made for the run, its wineserver started first and kept alive for
 # the run (a program starts in hundredths of a second with a live server,
 # and takes most of a second without), and everything ended by process id.

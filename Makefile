@@ -2,9 +2,9 @@
 #   make run     install what is missing, build the tool, start it
 #   make test    install what is missing, build, run the everyday suite
 #   make check   everything CI proves: the documents' links, make test, the
-#                sanitizer build and its suite, the fuzz smoke runs, the soak
-#                minute, the Wireshark plugin's tests, the Debian packages and
-#                their checks
+#                Windows build's tests under wine, the sanitizer build and its
+#                suite, the fuzz smoke runs, the soak minute, the Wireshark
+#                plugin's tests, the Debian packages and their checks
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 # The everyday build: tool, simulator and tests, no benchmarks. At -O1 it
@@ -22,6 +22,14 @@ ASAN_DIR ?= build-asan
 ASAN_BUILD_OPTIONS = -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
 	-DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DVELQUINT_SANITIZE=ON -DVELQUINT_FUZZ=ON \
 	-DVELQUINT_BUILD_BENCH=OFF
+# The cross build for 64-bit Windows (cmake/mingw-w64.cmake): the core, the
+# window where a Qt 6 for Windows is found, and the tests that run under
+# wine. Without -g: nothing debugs the test programs there, and the debug
+# information would make them several times larger.
+WINDOWS_DIR ?= build-windows
+WINDOWS_OPTIONS = -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
+	-DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1" -DVELQUINT_BUILD_BENCH=OFF \
+	-DVELQUINT_LINUX_SIM=$(CURDIR)/$(BUILD_DIR)/sim/velquint-sim
 # The Release build that the Debian packages are made from: installed under
 # /usr, with Debian's hardening flags, no tests or benchmarks.
 PACKAGE_DIR ?= build-package
@@ -41,12 +49,13 @@ CTEST = ./tests/run-ctest.sh
 # What `make check` runs, in this order; a step that fails ends it. Further
 # checks add their target here. The documents' links come first: they take
 # no build.
-CHECK_STEPS = check-docs test test-asan fuzz-smoke soak-minute test-dissector check-packages
+CHECK_STEPS = check-docs test test-windows test-asan fuzz-smoke soak-minute test-dissector \
+	check-packages
 
 .PHONY: all deps configure build build-tool build-demo run test check demo bench bench-code \
 	bench-startup bench-search bench-setup bench-setid bench-cli bench-station bench-engine screenshot clean configure-asan \
 	build-asan test-asan fuzz-smoke soak-minute fuzz soak configure-bench build-bench \
-	test-dissector package check-packages check-docs
+	test-dissector package check-packages check-docs windows test-windows
 
 all: build
 
@@ -224,5 +233,19 @@ check-packages: configure
 check-docs:
 	@./tests/docs/check-links.sh
 
+# The Windows build (WINDOWS_DIR, default build-windows).
+windows:
+	@./scripts/install-deps.sh --windows
+	$(call configure_dir,$(WINDOWS_DIR),$(WINDOWS_OPTIONS))
+	@cmake --build $(WINDOWS_DIR) -j $(JOBS)
+
+# Its unit tests under wine, and the channel against the Linux velquint-sim
+# over loopback TCP and a pseudo-terminal opened as a COM port; nothing that
+# runs here sends on UDP port 3195. One wine prefix for the run
+# (tests/windows/wine-tests.sh).
+test-windows: windows configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint-sim
+	@./tests/windows/wine-tests.sh $(WINDOWS_DIR) --output-on-failure -j $(TEST_JOBS)
+
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BENCH_DIR) $(PACKAGE_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BENCH_DIR) $(PACKAGE_DIR) $(WINDOWS_DIR)

@@ -1,7 +1,5 @@
 #include "app/WindowChannelEvents.h"
 
-#include <poll.h>
-
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -11,6 +9,7 @@
 
 #include "channel/COM_Class.h"
 #include "channel/Tick.h"
+#include "platform/Sockets.h"
 
 void WindowChannelEvents::RunQueuedEvents() {
     QCoreApplication::processEvents();
@@ -20,7 +19,7 @@ void WindowChannelEvents::RunQueuedEvents() {
     }
 }
 
-void WindowChannelEvents::WaitReadable(int fd, int timeoutMs) {
+void WindowChannelEvents::WaitReadable(SocketHandle socket, int timeoutMs) {
     if (abandoned_) {
         return;
     }
@@ -36,7 +35,7 @@ void WindowChannelEvents::WaitReadable(int fd, int timeoutMs) {
     // modal box waiting for the operator), where our quit has no effect until
     // that loop ends; a notifier left on would fire again and again in there.
     // One wake-up is all this wait needs.
-    QSocketNotifier readable(static_cast<qintptr>(fd), QSocketNotifier::Read);
+    QSocketNotifier readable(static_cast<qintptr>(socket), QSocketNotifier::Read);
     QObject::connect(&readable, &QSocketNotifier::activated, &loop, [&readable, &wake] {
         readable.setEnabled(false);
         wake();
@@ -60,8 +59,8 @@ void WindowChannelEvents::WaitReadable(int fd, int timeoutMs) {
     // in a busy loop until the time-out.
     const uint64_t elapsed = TickMs() - start;
     if (elapsed < static_cast<uint64_t>(timeoutMs)) {
-        pollfd watch{fd, POLLIN, 0};
-        poll(&watch, 1, static_cast<int>(static_cast<uint64_t>(timeoutMs) - elapsed));
+        WaitSocket(socket, kSocketReadable,
+                   static_cast<int>(static_cast<uint64_t>(timeoutMs) - elapsed));
     }
 }
 

@@ -21,7 +21,7 @@ public:
     WindowChannelEvents& operator=(const WindowChannelEvents&) = delete;
 
     void RunQueuedEvents() override;
-    void WaitReadable(int fd, int timeoutMs) override;
+    void WaitReadable(SocketHandle socket, int timeoutMs) override;
 
     // The window is closing: the wait in progress (if any) ends at once, and
     // every later wait returns at once, until Resume.

@@ -9,7 +9,6 @@
 namespace {
 constexpr char kDefaultPortName[] = "COM1";
 constexpr uint32_t kDefaultBaudRate = 19200;
-constexpr int kNoHandle = -1;
 static_assert(sizeof(kDefaultPortName) <= kPortNameSize, "default port name fits its field");
 }  // namespace
 
@@ -30,8 +29,8 @@ COM_Class::COM_Class() {
     std::memcpy(PortName, kDefaultPortName, sizeof(kDefaultPortName));
     BaudRate = kDefaultBaudRate;
     Kind = TransportKind::Serial;
-    SerialHandle = kNoHandle;
-    Socket = kNoHandle;
+    SerialHandle = kNoSerialPort;
+    Socket = kNoSocket;
 }
 
 COM_Class::~COM_Class() {

@@ -5,6 +5,8 @@
 #include <memory>
 
 #include "common/AddressText.h"
+#include "platform/SerialPort.h"
+#include "platform/Sockets.h"
 
 class ChannelEvents;
 class HidReportDevice;
@@ -19,10 +21,11 @@ constexpr uint8_t NoTransport = 4;  // Open succeeds and opens nothing
 }  // namespace TransportKind
 
 // Sizes that are limits of the frame format.
-constexpr std::size_t kPortNameSize = 12;         // zero-terminated
-constexpr std::size_t kMaxReplyData = 12000;      // data bytes of one reply
-constexpr std::size_t kRequestFrameSize = 4100;   // one whole request frame
-constexpr std::size_t kSerialSettingsSize = 128;  // room for the platform's line settings record
+constexpr std::size_t kPortNameSize = 12;        // zero-terminated
+constexpr std::size_t kMaxReplyData = 12000;     // data bytes of one reply
+constexpr std::size_t kRequestFrameSize = 4100;  // one whole request frame
+// Room for the platform's line settings record.
+constexpr std::size_t kSerialSettingsSize = kSerialPortSettingsSize;
 
 // The device channel: one TCP connection, serial port or HID device to one
 // device, and framed request/reply transactions over it. Every operation runs
@@ -62,13 +65,13 @@ public:
     uint8_t ReplyData[kMaxReplyData + 1] = {};
     uint8_t Kind = 0;
     uint32_t ReplyLength = 0;
-    int Socket = -1;
+    SocketHandle Socket = kNoSocket;
 
     uint32_t VendorId = 0;
     uint32_t ProductId = 0;
     std::unique_ptr<HidReportDevice> HidHandle;
 
-    int SerialHandle = -1;
+    SerialPortHandle SerialHandle = kNoSerialPort;
     // The port's line settings as read at open, kept as an opaque record so
     // that only the serial transport sees the platform's type.
     alignas(8) uint8_t SerialSettings[kSerialSettingsSize] = {};
@@ -84,6 +87,7 @@ public:
     uint8_t SentCommand = 0;
     uint8_t SentSequence = 0;
 
-    // The window's hook for waits that must keep it live; null: plain poll().
+    // The window's hook for waits that must keep it live; null: a plain wait
+    // for the socket.
     ChannelEvents* Events = nullptr;
 };

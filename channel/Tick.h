@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
-// The channel's millisecond tick: a monotonic clock. It is kept at 64 bits so
-// that it never wraps during a run (a 32-bit tick wraps after 49.7 days of
-// uptime, and a wait that spanned the wrap would end at once).
-uint64_t TickMs();
+// The channel's millisecond tick, TickMs: a monotonic clock. It is kept at 64
+// bits so that it never wraps during a run (a 32-bit tick wraps after 49.7
+// days of uptime, and a wait that spanned the wrap would end at once).
+#include "platform/Tick.h"
 
 // Where a receive loop reads the time: TickMs, or a clock a test drives.
 using TickSource = uint64_t (*)();

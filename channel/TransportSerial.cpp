@@ -1,191 +1,47 @@
-// The serial transport: a tty opened exclusively, switched to the channel's
-// line format, and read only as far as the driver reports bytes waiting.
+// The serial transport: a port opened for this program alone, switched to the
+// channel's line format, and read only as far as the system reports bytes
+// waiting. The port operations are the system's (platform/SerialPort.h).
 
 #include "channel/TransportSerial.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
 #include <cstring>
 
 #include "channel/COM_Class.h"
 #include "channel/ChannelResult.h"
 #include "channel/Tick.h"
 #include "channel/Transport.h"
-
-static_assert(sizeof(termios) <= kSerialSettingsSize,
-              "COM_Class::SerialSettings must hold the platform's line settings");
-static_assert(alignof(termios) <= 8, "COM_Class::SerialSettings is 8-byte aligned");
+#include "platform/SerialPort.h"
 
 namespace {
 
-constexpr char kComPrefix[] = "COM";
-constexpr std::size_t kComPrefixLength = sizeof(kComPrefix) - 1;
-constexpr char kComDevicePrefix[] = "/dev/ttyS";
-constexpr char kDeviceDirectory[] = "/dev/";
-constexpr unsigned kDecimalBase = 10;
-// Above this a "COMn" name is no port number but just a name.
-constexpr uint64_t kMaxComNumber = UINT32_MAX;
-
-// A hang-up on the line makes poll() return at once for ever; this pause
-// keeps the wait for the time-out from spinning in that case.
-constexpr int kHangupPauseMs = 1;
-
-struct LineRate {
-    uint32_t rate;
-    speed_t code;
-};
-
-constexpr LineRate kLineRates[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
-};
-
-bool LineRateCode(uint32_t rate, speed_t* code) {
-    for (const LineRate& entry : kLineRates) {
-        if (entry.rate == rate) {
-            *code = entry.code;
-            return true;
-        }
-    }
-    return false;
-}
-
-void StoreSettings(COM_Class& channel, const termios& settings) {
-    std::memcpy(channel.SerialSettings, &settings, sizeof settings);
-}
-
-termios LoadSettings(const COM_Class& channel) {
-    termios settings{};
-    std::memcpy(&settings, channel.SerialSettings, sizeof settings);
-    return settings;
-}
-
-// The channel's line format on top of what the port had. A tty also runs a
-// line discipline that a comm port elsewhere does not have, and the kernel
-// starts every tty with it on: left as it was, it would hold bytes back until
-// a newline, echo them to the device, turn 0x0D into 0x0A and 0x0A into
-// 0x0D 0x0A, strip bit 7, raise SIGINT on 0x03 (the frames' end marker) and
-// swallow 0x11 and 0x13 as XON/XOFF, which any CRC byte may be. So the
-// character processing and software flow control go too; hardware flow
-// control, the modem lines and the special characters stay as the port had
-// them.
-void ApplyLineFormat(termios* settings, speed_t rate) {
-    settings->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
-    // CLOCAL: the carrier line neither gates the open nor hangs the port up.
-    settings->c_cflag |= CS8 | CREAD | CLOCAL;
-    settings->c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                                ICRNL | INPCK | IUCLC | IXON | IXOFF | IXANY);
-    settings->c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    settings->c_lflag &=
-        ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN);
-    cfsetispeed(settings, rate);
-    cfsetospeed(settings, rate);
-}
-
-// A driver may take part of a change and still report success, so what was
-// asked for is read back.
-bool LineFormatTaken(int fd, speed_t rate) {
-    termios now{};
-    if (tcgetattr(fd, &now) != 0) {
-        return false;
-    }
-    return (now.c_cflag & CSIZE) == CS8 && (now.c_cflag & (PARENB | CSTOPB)) == 0 &&
-           cfgetispeed(&now) == rate && cfgetospeed(&now) == rate;
-}
-
-void CloseQuietly(int fd) {
-    // A retried close() on Linux could close a descriptor that another
-    // thread has just been given, so close once whatever it says.
-    close(fd);
-}
-
-// Reads exactly `count` bytes that the port reported waiting.
-bool ReadWaiting(int fd, uint8_t* buffer, std::size_t count) {
-    std::size_t got = 0;
-    while (got < count) {
-        const ssize_t n = read(fd, buffer + got, count - got);
-        if (n > 0) {
-            got += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool BytesWaiting(int fd, int* waiting) {
-    *waiting = 0;
-    return ioctl(fd, FIONREAD, waiting) == 0 && *waiting >= 0;
-}
+// The slowest rate a port runs at; what a channel without a rate is given
+// for a frame's time on the line.
+constexpr uint32_t kSlowestLineRate = 50;
 
 int SerialOpenPort(COM_Class& channel, uint32_t /*timeoutMs*/) {
     std::string path;
     if (!SerialDevicePath(channel.PortName, sizeof channel.PortName, &path)) {
         return kSerialOpenFailed;
     }
-    // Non-blocking only for the open itself, which would otherwise wait for
-    // the carrier on a modem line.
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return kSerialOpenFailed;
+    SerialPortHandle port = kNoSerialPort;
+    switch (OpenSerialPort(path, channel.BaudRate, &port, channel.SerialSettings)) {
+        case SerialOpenResult::Opened:
+            break;
+        case SerialOpenResult::SettingsRefused:
+            return kSerialSettingsRefused;
+        case SerialOpenResult::OpenFailed:
+            return kSerialOpenFailed;
     }
-    // TIOCEXCL keeps other opens out but not root's; the lock also keeps a
-    // second copy of the tool out when it runs as root.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
-        CloseQuietly(fd);
-        return kSerialOpenFailed;
-    }
-
-    termios original{};
-    speed_t rate = B0;
-    if (tcgetattr(fd, &original) != 0 || !LineRateCode(channel.BaudRate, &rate)) {
-        CloseQuietly(fd);
-        return kSerialSettingsRefused;
-    }
-    termios wanted = original;
-    ApplyLineFormat(&wanted, rate);
-    if (tcsetattr(fd, TCSANOW, &wanted) != 0 || !LineFormatTaken(fd, rate)) {
-        tcsetattr(fd, TCSANOW, &original);
-        CloseQuietly(fd);
-        return kSerialSettingsRefused;
-    }
-
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        tcsetattr(fd, TCSANOW, &original);
-        CloseQuietly(fd);
-        return kSerialOpenFailed;
-    }
-
-    // The settings as read, so that Close can give the port back as it was.
-    StoreSettings(channel, original);
-    channel.SerialHandle = fd;
+    channel.SerialHandle = port;
     channel.SerialOpen = 1;
     return 0;
 }
 
 void SerialClosePort(COM_Class& channel) {
-    if (channel.SerialHandle >= 0) {
-        const termios original = LoadSettings(channel);
-        tcsetattr(channel.SerialHandle, TCSANOW, &original);
-        CloseQuietly(channel.SerialHandle);
+    if (channel.SerialHandle != kNoSerialPort) {
+        CloseSerialPort(channel.SerialHandle, channel.SerialSettings);
     }
-    channel.SerialHandle = -1;
+    channel.SerialHandle = kNoSerialPort;
     channel.SerialOpen = 0;
 }
 
@@ -198,8 +54,8 @@ int SerialDrain(COM_Class& channel, uint32_t timeoutMs) {
     const uint64_t start = TickMs();
     uint8_t discard[kSerialDrainChunk];
     for (;;) {
-        int waiting = 0;
-        if (!BytesWaiting(channel.SerialHandle, &waiting)) {
+        std::size_t waiting = 0;
+        if (!SerialBytesWaiting(channel.SerialHandle, &waiting)) {
             return kSerialIoFailed;
         }
         if (waiting == 0) {
@@ -208,9 +64,8 @@ int SerialDrain(COM_Class& channel, uint32_t timeoutMs) {
         if (TimeoutPassed(start, TickMs(), timeoutMs)) {
             return kReceiveTimeout;
         }
-        const std::size_t chunk =
-            static_cast<std::size_t>(waiting) < kSerialDrainChunk ? waiting : kSerialDrainChunk;
-        if (!ReadWaiting(channel.SerialHandle, discard, chunk)) {
+        const std::size_t chunk = waiting < kSerialDrainChunk ? waiting : kSerialDrainChunk;
+        if (!ReadSerialBytes(channel.SerialHandle, discard, chunk)) {
             return kSerialIoFailed;
         }
     }
@@ -220,105 +75,49 @@ int SerialSend(COM_Class& channel, const uint8_t* frame, uint32_t length, uint32
     if (!channel.SerialOpen) {
         return kSerialIoFailed;
     }
-    std::size_t sent = 0;
-    while (sent < length) {
-        const ssize_t n = write(channel.SerialHandle, frame + sent, length - sent);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return kSerialIoFailed;
-        }
-    }
-    return 0;
-}
-
-// Sleeps in poll() until a byte arrives or `waitMs` pass, rather than spin
-// on the waiting count. False when the port can no longer be waited on.
-bool AwaitByte(int fd, uint32_t waitMs) {
-    pollfd readable{fd, POLLIN, 0};
-    const int ready = poll(&readable, 1, waitMs > INT_MAX ? INT_MAX : static_cast<int>(waitMs));
-    if (ready < 0 && errno != EINTR) {
-        return false;
-    }
-    if (ready > 0 && (readable.revents & POLLNVAL)) {
-        return false;
-    }
-    if (ready > 0 && (readable.revents & (POLLHUP | POLLERR)) && !(readable.revents & POLLIN)) {
-        poll(nullptr, 0, kHangupPauseMs);
-    }
-    return true;
+    return WriteSerialBytes(channel.SerialHandle, frame, length) ? 0 : kSerialIoFailed;
 }
 
 // Takes exactly what the port reports waiting, after waiting for it when
-// nothing is.
+// nothing is. A system that can wait for a byte only by reading it hands
+// that byte over first.
 int SerialRead(COM_Class& channel, uint8_t* buffer, std::size_t room, uint32_t waitMs) {
-    const int fd = channel.SerialHandle;
-    int waiting = 0;
-    if (!BytesWaiting(fd, &waiting)) {
+    const SerialPortHandle port = channel.SerialHandle;
+    std::size_t waiting = 0;
+    std::size_t taken = 0;
+    if (!SerialBytesWaiting(port, &waiting)) {
         return kSerialReadFailed;
     }
     if (waiting == 0) {
-        if (!AwaitByte(fd, waitMs)) {
+        if (!AwaitSerialByte(port, waitMs, buffer, &taken)) {
             return kSerialReadFailed;
         }
-        if (!BytesWaiting(fd, &waiting)) {
+        if (!SerialBytesWaiting(port, &waiting)) {
             return kSerialReadFailed;
         }
     }
-    if (static_cast<std::size_t>(waiting) > kSerialMaxWaiting ||
-        static_cast<std::size_t>(waiting) > room) {
+    const std::size_t arrived = taken + waiting;
+    if (arrived > kSerialMaxWaiting || arrived > room) {
         return kSerialTooMuchWaiting;
     }
-    if (waiting > 0 && !ReadWaiting(fd, buffer, static_cast<std::size_t>(waiting))) {
+    if (waiting > 0 && !ReadSerialBytes(port, buffer + taken, waiting)) {
         return kSerialReadFailed;
     }
-    return waiting;
+    return static_cast<int>(arrived);
 }
 
 // The frame's time on the line at the channel's rate, with the margin. An
-// open port always runs at a rate of the table; a channel without a rate gets
+// open port always runs at the rate it took; a channel without a rate gets
 // the slowest, the most generous reading.
 uint64_t SerialFrameAllowance(const COM_Class& channel, uint32_t frameBytes) {
     constexpr uint64_t kMsPerSecond = 1000;
-    const uint64_t rate = channel.BaudRate != 0 ? channel.BaudRate : kLineRates[0].rate;
+    const uint64_t rate = channel.BaudRate != 0 ? channel.BaudRate : kSlowestLineRate;
     const uint64_t bitMs =
         uint64_t{frameBytes} * kSerialBitsPerByte * kLineTimeMargin * kMsPerSecond;
     return (bitMs + rate - 1) / rate;
 }
 
 }  // namespace
-
-bool SerialDevicePath(const char* portName, std::size_t fieldSize, std::string* path) {
-    const void* terminator = std::memchr(portName, '\0', fieldSize);
-    if (terminator == nullptr) {
-        return false;
-    }
-    const std::size_t length = static_cast<const char*>(terminator) - portName;
-    const std::string name(portName, length);
-
-    // "COMn": the prefix in any case (the names are case-blind where they
-    // come from), then a decimal number from 1 without sign or spaces.
-    bool comName =
-        length > kComPrefixLength && strncasecmp(name.c_str(), kComPrefix, kComPrefixLength) == 0;
-    uint64_t number = 0;
-    for (std::size_t i = kComPrefixLength; comName && i < length; ++i) {
-        const char digit = name[i];
-        if (digit < '0' || digit > '9') {
-            comName = false;
-        } else {
-            number = number * kDecimalBase + static_cast<unsigned>(digit - '0');
-            comName = number <= kMaxComNumber;
-        }
-    }
-    if (comName && number >= 1) {
-        *path = kComDevicePrefix + std::to_string(number - 1);
-    } else {
-        *path = kDeviceDirectory + name;
-    }
-    return true;
-}
 
 const TransportOps kSerialTransport = {
     SerialOpenPort, SerialClosePort, SerialDrain, SerialSend, SerialRead, SerialFrameAllowance,

@@ -1,14 +1,7 @@
 // The TCP transport: a non-blocking IPv4 stream socket to HostAddress:HostPort.
 // Its waits for a reply (and for room to send) keep the window live through
-// the channel's ChannelEvents hook; without a hook they wait with poll().
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
+// the channel's ChannelEvents hook; without a hook they wait for the socket
+// alone.
 #include <climits>
 #include <cstring>
 
@@ -18,10 +11,10 @@
 #include "channel/Tick.h"
 #include "channel/Transport.h"
 #include "common/ScopeExit.h"
+#include "platform/Sockets.h"
 
 namespace {
 
-constexpr int kNoSocket = -1;
 // One receive call takes at most as much as one reply can carry.
 constexpr std::size_t kReceiveChunk = kMaxReplyData;
 // While a send waits for room, queued window events run at least this often.
@@ -31,23 +24,18 @@ int ClampToInt(uint64_t ms) {
     return ms > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(ms);
 }
 
-bool WouldBlock(int error) {
-    return error == EAGAIN || error == EWOULDBLOCK;
-}
-
 // Waits for the pending connect; 0 when connected, else the Open code.
-int AwaitConnect(int fd, uint32_t timeoutMs) {
+int AwaitConnect(SocketHandle socket, uint32_t timeoutMs) {
     const uint64_t start = TickMs();
-    pollfd watch{};
+    int ready = 0;
     for (;;) {
         const uint64_t elapsed = ElapsedMs(start, TickMs());
         const uint64_t remaining = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
-        watch = pollfd{fd, POLLOUT, 0};
-        const int ready = poll(&watch, 1, ClampToInt(remaining));
+        ready = WaitSocket(socket, kSocketWritable, ClampToInt(remaining));
         if (ready > 0) {
             break;
         }
-        if (ready < 0 && errno != EINTR) {
+        if (ready < 0 && LastSocketError() != SocketError::Interrupted) {
             return kTcpConnectTimeout;
         }
         if (remaining == 0) {
@@ -55,14 +43,12 @@ int AwaitConnect(int fd, uint32_t timeoutMs) {
         }
     }
     // A refused connect shows on Linux as writable with SO_ERROR set, not as
-    // an exceptional condition; without this test it would pass as open.
-    int error = 0;
-    socklen_t errorSize = sizeof(error);
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorSize) != 0 || error != 0 ||
-        (watch.revents & (POLLERR | POLLHUP)) != 0) {
+    // an exceptional condition (Windows puts it in the exception set); without
+    // this test it would pass as open.
+    if (ConnectError(socket) != 0 || (ready & kSocketFailed) != 0) {
         return kTcpConnectFailed;
     }
-    if ((watch.revents & POLLOUT) == 0) {
+    if ((ready & kSocketWritable) == 0) {
         return kTcpNotWritable;
     }
     return kChannelOk;
@@ -75,40 +61,34 @@ int OpenTcp(COM_Class& channel, uint32_t timeoutMs) {
     if (!ConvertAddressText(channel.HostAddress, address)) {
         return kTcpBadAddress;
     }
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    const SocketHandle tcp = OpenTcpSocket();
+    if (tcp == kNoSocket) {
         return kTcpNoSocket;
     }
     // Every failing step lets go of the socket; a connected one is kept.
-    ScopeExit closeSocket([fd] { close(fd); });
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+    ScopeExit closeSocket([tcp] { CloseSocket(tcp); });
+    if (!SetNonBlocking(tcp, true)) {
         return kTcpNonBlocking;
     }
 
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(channel.HostPort);
-    peer.sin_addr.s_addr = htonl(address);
     // A connect that fails at once (no route, say) leaves no error behind for
     // the wait to find, so it is taken as the failed attempt it is.
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer)) != 0 &&
-        errno != EINPROGRESS && errno != EINTR) {
+    if (!StartConnect(tcp, address, channel.HostPort)) {
         return kTcpConnectFailed;
     }
-    const int connected = AwaitConnect(fd, timeoutMs);
+    const int connected = AwaitConnect(tcp, timeoutMs);
     if (connected != kChannelOk) {
         return connected;
     }
     closeSocket.Release();
-    channel.Socket = fd;
+    channel.Socket = tcp;
     channel.SocketOpen = 1;
     return kChannelOk;
 }
 
 void CloseTcp(COM_Class& channel) {
     if (channel.Socket != kNoSocket) {
-        close(channel.Socket);
+        CloseSocket(channel.Socket);
     }
     channel.Socket = kNoSocket;
     channel.SocketOpen = 0;
@@ -123,7 +103,7 @@ int DrainTcp(COM_Class& channel, uint32_t timeoutMs) {
     const uint64_t start = TickMs();
     for (;;) {
         const ssize_t received =
-            recv(channel.Socket, channel.ReplyData, kReceiveChunk, MSG_DONTWAIT);
+            ReceiveStream(channel.Socket, channel.ReplyData, kReceiveChunk, true);
         if (received > 0) {
             if (TimeoutPassed(start, TickMs(), timeoutMs)) {
                 return kReceiveTimeout;
@@ -133,10 +113,11 @@ int DrainTcp(COM_Class& channel, uint32_t timeoutMs) {
         if (received == 0) {
             return kPeerClosed;
         }
-        if (errno == EINTR) {
+        const SocketError error = LastSocketError();
+        if (error == SocketError::Interrupted) {
             continue;
         }
-        return WouldBlock(errno) ? kChannelOk : kSocketError;
+        return error == SocketError::WouldBlock ? kChannelOk : kSocketError;
     }
 }
 
@@ -151,8 +132,7 @@ void WaitReadable(COM_Class& channel, uint64_t timeoutMs) {
         channel.Events->WaitReadable(channel.Socket, ClampToInt(timeoutMs));
         return;
     }
-    pollfd watch{channel.Socket, POLLIN, 0};
-    poll(&watch, 1, ClampToInt(timeoutMs));
+    WaitSocket(channel.Socket, kSocketReadable, ClampToInt(timeoutMs));
 }
 
 int SendTcp(COM_Class& channel, const uint8_t* frame, uint32_t length, uint32_t timeoutMs) {
@@ -164,16 +144,16 @@ int SendTcp(COM_Class& channel, const uint8_t* frame, uint32_t length, uint32_t 
     const uint64_t start = TickMs();
     uint32_t sent = 0;
     while (sent < length) {
-        const ssize_t taken =
-            send(channel.Socket, frame + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t taken = SendStream(channel.Socket, frame + sent, length - sent, true);
         if (taken > 0) {
             sent += static_cast<uint32_t>(taken);
             continue;
         }
-        if (taken < 0 && errno == EINTR) {
+        const SocketError error = taken < 0 ? LastSocketError() : SocketError::None;
+        if (error == SocketError::Interrupted) {
             continue;
         }
-        if (taken < 0 && !WouldBlock(errno)) {
+        if (taken < 0 && error != SocketError::WouldBlock) {
             return kSocketError;
         }
         const uint64_t now = TickMs();
@@ -185,8 +165,8 @@ int SendTcp(COM_Class& channel, const uint8_t* frame, uint32_t length, uint32_t 
             return kSocketError;
         }
         const uint64_t wait = MsUntilTimeout(start, now, timeoutMs);
-        pollfd watch{channel.Socket, POLLOUT, 0};
-        poll(&watch, 1, wait < kSendWaitSliceMs ? static_cast<int>(wait) : kSendWaitSliceMs);
+        WaitSocket(channel.Socket, kSocketWritable,
+                   wait < kSendWaitSliceMs ? static_cast<int>(wait) : kSendWaitSliceMs);
     }
     RunQueuedEvents(channel);
     return kChannelOk;
@@ -205,17 +185,18 @@ int ReadTcp(COM_Class& channel, uint8_t* buffer, std::size_t room, uint32_t wait
         if (!channel.SocketOpen) {
             return kSocketError;
         }
-        const ssize_t received = recv(channel.Socket, buffer, chunk, MSG_DONTWAIT);
+        const ssize_t received = ReceiveStream(channel.Socket, buffer, chunk, true);
         if (received > 0) {
             return static_cast<int>(received);
         }
         if (received == 0) {
             return kPeerClosed;
         }
-        if (errno == EINTR) {
+        const SocketError error = LastSocketError();
+        if (error == SocketError::Interrupted) {
             continue;
         }
-        if (!WouldBlock(errno)) {
+        if (error != SocketError::WouldBlock) {
             return kSocketError;
         }
         if (waited) {

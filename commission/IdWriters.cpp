@@ -1,8 +1,5 @@
 #include "commission/IdWriters.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -17,24 +14,17 @@
 // abandoned write still has it when it ends.
 struct IdWriters::Shared {
     size_t most = 1;
-    int wake = -1;
+    WakeUp wake;
     std::mutex mutex;
     std::condition_variable queued;
     std::deque<IdWriteJob> jobs;
     std::vector<IdWriteDone> done;
     size_t idle = 0;
     bool stopping = false;
-
-    ~Shared() {
-        if (wake >= 0) {
-            close(wake);
-        }
-    }
 };
 
 IdWriters::IdWriters(size_t most) : shared_(std::make_shared<Shared>()) {
     shared_->most = std::max<size_t>(1, most);
-    shared_->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
 IdWriters::~IdWriters() {
@@ -53,7 +43,7 @@ IdWriters::~IdWriters() {
     }
 }
 
-int IdWriters::WakeDescriptor() const {
+const WakeUp& IdWriters::Wake() const {
     return shared_->wake;
 }
 
@@ -74,10 +64,7 @@ void IdWriters::Submit(const IdWriteJob& job) {
 }
 
 std::vector<IdWriteDone> IdWriters::Collect() {
-    uint64_t count = 0;
-    if (read(shared_->wake, &count, sizeof count) < 0) {
-        // Nothing signalled: nothing to collect.
-    }
+    shared_->wake.Clear();
     std::lock_guard<std::mutex> lock(shared_->mutex);
     std::vector<IdWriteDone> finished;
     finished.swap(shared_->done);
@@ -124,9 +111,6 @@ void IdWriters::Work(std::shared_ptr<Shared> shared) {
             }
             shared->done.push_back(done);
         }
-        const uint64_t one = 1;
-        if (write(shared->wake, &one, sizeof one) < 0) {
-            // The counter is full only with 2^64 - 2 unread wake-ups.
-        }
+        shared->wake.Signal();
     }
 }

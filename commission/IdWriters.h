@@ -7,10 +7,13 @@
 #include <thread>
 #include <vector>
 
+#include "platform/WakeUp.h"
+
 // Set IDs over TCP on worker threads, several at once, for a caller that
 // goes on with its own work meanwhile (a run that still sets up and searches
 // for other devices). Each worker has a channel of its own; the caller
-// learns of finished writes through a descriptor it can poll.
+// learns of finished writes through a wake-up it can wait on
+// (WaitReadableOrWoken).
 
 struct IdWriteJob {
     size_t task = 0;  // the caller's number for it
@@ -37,8 +40,10 @@ public:
     IdWriters(const IdWriters&) = delete;
     IdWriters& operator=(const IdWriters&) = delete;
 
-    // Readable while finished writes wait to be collected.
-    int WakeDescriptor() const;
+    // Signalled while finished writes wait to be collected; Collect clears it.
+    const WakeUp& Wake() const;
+    // Its descriptor, readable meanwhile, for a caller that polls.
+    SocketHandle WakeDescriptor() const { return Wake().Descriptor(); }
 
     void Submit(const IdWriteJob& job);
     std::vector<IdWriteDone> Collect();

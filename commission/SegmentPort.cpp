@@ -1,15 +1,8 @@
 #include "commission/SegmentPort.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "common/BroadcastSend.h"
-#include "common/ReceiveDatagram.h"
 #include "discovery/DiscoverySocket.h"
 
 SegmentPort::~SegmentPort() {
@@ -17,20 +10,15 @@ SegmentPort::~SegmentPort() {
 }
 
 void SegmentPort::Close() {
-    if (socket_ >= 0) {
-        close(socket_);
-        socket_ = -1;
+    if (socket_ != kNoSocket) {
+        CloseSocket(socket_);
+        socket_ = kNoSocket;
     }
 }
 
 int SegmentPort::Open() {
     Close();
-    const int opened = OpenDiscoverySocket(true);
-    if (opened < 0) {
-        return opened;
-    }
-    socket_ = opened;
-    return 0;
+    return OpenDiscoverySocket(true, &socket_);
 }
 
 bool SegmentPort::SendSearch(unsigned interfaceIndex) {
@@ -47,35 +35,32 @@ bool SegmentPort::SendSearch(unsigned interfaceIndex) {
 bool SegmentPort::SendSetup(const uint8_t (&datagram)[kSetupDatagramLength],
                             unsigned interfaceIndex, uint32_t directTo) {
     if (directTo != 0) {
-        sockaddr_in destination{};
-        destination.sin_family = AF_INET;
-        destination.sin_port = htons(kDeviceUdpPort);
-        destination.sin_addr.s_addr = htonl(directTo);
-        return sendto(socket_, datagram, sizeof datagram, MSG_DONTROUTE,
-                      reinterpret_cast<const sockaddr*>(&destination), sizeof destination) >= 0;
+        return SendDatagram(socket_, datagram, sizeof datagram, directTo, kDeviceUdpPort,
+                            kSendDontRoute) >= 0;
     }
     const ssize_t sent =
         interfaceIndex == 0
             ? SendBroadcastDatagram(socket_, datagram, sizeof datagram, kDeviceUdpPort,
-                                    MSG_DONTROUTE)
+                                    kSendDontRoute)
             : SendBroadcastDatagramVia(socket_, datagram, sizeof datagram, kDeviceUdpPort,
-                                       MSG_DONTROUTE, interfaceIndex);
+                                       kSendDontRoute, interfaceIndex);
     return sent >= 0;
 }
 
 bool SegmentPort::Receive(SegmentDatagram* datagram) {
     std::memset(datagram->bytes, 0, sizeof datagram->bytes);
     for (;;) {
-        datagram->length = ReceiveDatagram(socket_, datagram->bytes, sizeof datagram->bytes,
-                                           MSG_DONTWAIT, &datagram->interfaceIndex);
+        datagram->length = ReceiveDatagram(socket_, datagram->bytes, sizeof datagram->bytes, true,
+                                           &datagram->interfaceIndex);
         if (datagram->length >= 0) {
             return true;
         }
-        if (errno == EINTR) {
+        const SocketError error = LastSocketError();
+        if (error == SocketError::Interrupted) {
             continue;
         }
         // A datagram too long for the buffer was taken off the socket all
         // the same; any other failure leaves nothing to read.
-        return errno == EMSGSIZE;
+        return error == SocketError::MessageTooLong;
     }
 }

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 
 #include "discovery/DiscoveryDatagram.h"
+#include "platform/Sockets.h"
 #include "setup/SetupDatagram.h"
 
 // UDP port 3195 held for a whole run of searches and setups. The port is
@@ -39,8 +38,9 @@ public:
     // Gives the port back, so that another program (the window, another
     // velquint) can search; Open takes it again.
     void Close();
-    bool IsOpen() const { return socket_ >= 0; }
-    int Descriptor() const { return socket_; }
+    bool IsOpen() const { return socket_ != kNoSocket; }
+    // What a wait watches (WaitReadableOrWoken); kNoSocket while closed.
+    SocketHandle Descriptor() const { return socket_; }
 
     // One discovery request, out of interface `interfaceIndex` only, or as
     // the window sends it when that is 0 (by the default route, or out of
@@ -59,5 +59,5 @@ public:
     bool Receive(SegmentDatagram* datagram);
 
 private:
-    int socket_ = -1;
+    SocketHandle socket_ = kNoSocket;
 };

@@ -1,9 +1,9 @@
 #include "common/AddressText.h"
 
-#include <arpa/inet.h>
-
 #include <cctype>
 #include <cstring>
+
+#include "platform/Sockets.h"
 
 namespace {
 
@@ -42,10 +42,5 @@ bool ConvertAddressText(const char (&field)[kAddressTextFieldSize], uint32_t& ho
     if (!AddressTextTerminated(field) || HasOctalPart(field)) {
         return false;
     }
-    const in_addr_t converted = inet_addr(field);
-    if (converted == INADDR_NONE) {
-        return false;
-    }
-    hostOrder = ntohl(converted);
-    return true;
+    return ParseDottedAddress(field, &hostOrder);
 }

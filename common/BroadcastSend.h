@@ -1,12 +1,12 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/Sockets.h"
+
 // Sends one datagram from `socket` (IPv4 UDP, SO_BROADCAST set) to
-// 255.255.255.255:`port` with the send flags `flags`.
+// 255.255.255.255:`port` with the send flags `flags` (kSendDontRoute or 0).
 //
 // Linux refuses that send with ENETUNREACH when no route covers the limited
 // broadcast address: on a workstation cabled straight to the devices (no
@@ -16,13 +16,13 @@
 // IP_PKTINFO (no privileges needed).
 //
 // Returns `length` when the plain send, or at least one per-interface send,
-// went out; otherwise -1 with errno set by the failing send.
-ssize_t SendBroadcastDatagram(int socket, const uint8_t* data, size_t length, uint16_t port,
-                              int flags);
+// went out; otherwise -1.
+ssize_t SendBroadcastDatagram(SocketHandle socket, const uint8_t* data, size_t length,
+                              uint16_t port, int flags);
 
 // Sends the same datagram out of interface `interfaceIndex` only, with that
 // interface's first IPv4 address as the source, named with IP_PKTINFO as
-// above. -1 with errno set when the interface is not up, cannot broadcast or
-// has no IPv4 address (ENXIO), or when the send fails.
-ssize_t SendBroadcastDatagramVia(int socket, const uint8_t* data, size_t length, uint16_t port,
-                                 int flags, unsigned interfaceIndex);
+// above. -1 when the interface is not up, cannot broadcast or has no IPv4
+// address, or when the send fails.
+ssize_t SendBroadcastDatagramVia(SocketHandle socket, const uint8_t* data, size_t length,
+                                 uint16_t port, int flags, unsigned interfaceIndex);

@@ -1,23 +1,16 @@
 #include "discovery/DiscoverDevices.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 
 #include "common/BroadcastSend.h"
-#include "common/ReceiveDatagram.h"
 #include "common/ScopeExit.h"
 #include "discovery/DeviceTable.h"
 #include "discovery/DiscoveryDatagram.h"
 #include "discovery/DiscoveryReplyStore.h"
 #include "discovery/DiscoverySocket.h"
+#include "platform/Sockets.h"
 
 namespace {
 
@@ -35,15 +28,14 @@ int MillisecondsLeft(Clock::time_point deadline) {
 
 // Waits up to `waitMs` for something to read. A signal does not end the wait
 // early: it goes on for what is left of it.
-bool WaitReadable(int socket, int waitMs) {
+bool WaitReadable(SocketHandle socket, int waitMs) {
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
-        pollfd entry{socket, POLLIN, 0};
-        const int ready = poll(&entry, 1, MillisecondsLeft(end));
+        const int ready = WaitSocket(socket, kSocketReadable, MillisecondsLeft(end));
         if (ready > 0) {
             return true;
         }
-        if (ready == 0 || errno != EINTR) {
+        if (ready == 0 || LastSocketError() != SocketError::Interrupted) {
             return false;
         }
     }
@@ -57,12 +49,13 @@ int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds, int t
         Clock::now() + std::chrono::milliseconds(std::max(0, timeLimitMs));
 
     // Only a caller that asks where replies come in pays for being told.
-    const int udp =
-        OpenDiscoverySocket(options.interfaceIndex != 0 || options.replyInterfaces != nullptr);
-    if (udp < 0) {
-        return udp;
+    SocketHandle udp = kNoSocket;
+    const int opened = OpenDiscoverySocket(
+        options.interfaceIndex != 0 || options.replyInterfaces != nullptr, &udp);
+    if (opened != 0) {
+        return opened;
     }
-    const ScopeExit closeSocket([udp] { close(udp); });
+    const ScopeExit closeSocket([udp] { CloseSocket(udp); });
 
     uint8_t request[kDiscoveryRequestLength];
     BuildDiscoveryRequest(request);
@@ -88,7 +81,7 @@ int DiscoverDevices(uint8_t* table, size_t capacity, int firstWaitSeconds, int t
         }
         unsigned arrivedOn = 0;
         std::memset(datagram, 0, sizeof datagram);
-        const ssize_t length = ReceiveDatagram(udp, datagram, sizeof datagram, 0, &arrivedOn);
+        const ssize_t length = ReceiveDatagram(udp, datagram, sizeof datagram, false, &arrivedOn);
         // A reply on another interface than the one asked is no answer to
         // this request.
         if (options.interfaceIndex != 0 && arrivedOn != options.interfaceIndex) {

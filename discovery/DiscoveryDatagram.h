@@ -1,11 +1,10 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 
 #include "common/DatagramHeader.h"
+#include "platform/SignedSize.h"
 
 // The discovery request and reply, behind the header that setup datagrams
 // share.

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/SignedSize.h"
 
 // What one received datagram did to the table during a search.
 enum class DiscoveryDatagramOutcome {

@@ -1,9 +1,5 @@
 #include "discovery/DiscoverySocket.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "common/DatagramHeader.h"
 #include "common/ScopeExit.h"
 #include "discovery/DiscoverDevices.h"
@@ -11,36 +7,33 @@
 namespace {
 
 constexpr int kSocketOptionOn = 1;
+constexpr uint32_t kAnyAddress = 0;
 
 }  // namespace
 
-int OpenDiscoverySocket(bool interfaceInfo) {
-    const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (udp < 0) {
+int OpenDiscoverySocket(bool interfaceInfo, SocketHandle* socket) {
+    const SocketHandle udp = OpenUdpSocket();
+    if (udp == kNoSocket) {
         return kDiscoverSocketFailed;
     }
-    ScopeExit closeSocket([udp] { close(udp); });
+    ScopeExit closeSocket([udp] { CloseSocket(udp); });
 
-    if (setsockopt(udp, SOL_SOCKET, SO_BROADCAST, &kSocketOptionOn, sizeof kSocketOptionOn) != 0) {
+    if (!SetSocketOption(udp, SocketOption::Broadcast, kSocketOptionOn)) {
         return kDiscoverBroadcastOptionFailed;
     }
-    if (setsockopt(udp, SOL_SOCKET, SO_DONTROUTE, &kSocketOptionOn, sizeof kSocketOptionOn) != 0) {
+    if (!SetSocketOption(udp, SocketOption::DontRoute, kSocketOptionOn)) {
         return kDiscoverDontRouteOptionFailed;
     }
     // Best effort: a smaller buffer than asked for still works, only less well
     // under a burst.
-    setsockopt(udp, SOL_SOCKET, SO_RCVBUF, &kDiscoveryReceiveBufferBytes,
-               sizeof kDiscoveryReceiveBufferBytes);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = htons(kDeviceUdpPort);
-    if (bind(udp, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    SetSocketOption(udp, SocketOption::ReceiveBuffer, kDiscoveryReceiveBufferBytes);
+    if (!BindSocket(udp, kAnyAddress, kDeviceUdpPort)) {
         return kDiscoverBindFailed;
     }
     if (interfaceInfo) {
-        setsockopt(udp, IPPROTO_IP, IP_PKTINFO, &kSocketOptionOn, sizeof kSocketOptionOn);
+        SetSocketOption(udp, SocketOption::PacketInfo, kSocketOptionOn);
     }
     closeSocket.Release();
-    return udp;
+    *socket = udp;
+    return 0;
 }

@@ -2,8 +2,10 @@
 # Installs the Debian packages that building, running and testing need, and
 # only those that are missing, so a second run costs a few dpkg queries.
 #
-#   install-deps.sh           what building, running and `make test` need
-#   install-deps.sh --check   that, and the tools only `make check` uses
+#   install-deps.sh            what building, running and `make test` need
+#   install-deps.sh --windows  that, and the cross build for Windows with wine
+#                              to run its tests (`make windows`, `make test-windows`)
+#   install-deps.sh --check    all of it, and the tools only `make check` uses
 set -euo pipefail
 
 packages=(
@@ -33,11 +35,18 @@ check_packages=(
     ufw python3-firewall
 )
 
+# The Windows build: mingw-w64 with the posix thread model (std::thread),
+# 64-bit wine for its tests, and GoogleTest's sources to build for it.
+windows_packages=(
+    g++-mingw-w64-x86-64-posix wine64 googletest
+)
+
 case "${1:-}" in
     "") ;;
-    --check) packages+=("${check_packages[@]}") ;;
+    --windows) packages+=("${windows_packages[@]}") ;;
+    --check) packages+=("${windows_packages[@]}" "${check_packages[@]}") ;;
     *)
-        echo "usage: install-deps.sh [--check]" >&2
+        echo "usage: install-deps.sh [--windows | --check]" >&2
         exit 2
         ;;
 esac

@@ -1,13 +1,9 @@
 #include "tests/support/TcpListener.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <unistd.h>
-
 namespace {
 
 constexpr char kLoopbackAddress[] = "127.0.0.1";
+constexpr int kOptionOn = 1;
 
 }  // namespace
 
@@ -21,60 +17,54 @@ TcpListener TcpListener::Refusing() {
 }
 
 TcpListener::TcpListener(const std::string& address, uint16_t port, int backlog, bool listening) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) {
+    fd_ = OpenTcpSocket();
+    if (fd_ == kNoSocket) {
         return;
     }
     // A fixed port must be taken again at once when a run is repeated.
-    const int on = 1;
-    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    socklen_t size = sizeof local;
-    if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) == 1 &&
-        bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
-        (!listening || listen(fd_, backlog) == 0) &&
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &size) == 0) {
-        port_ = ntohs(local.sin_port);
+    SetSocketOption(fd_, SocketOption::ReuseAddress, kOptionOn);
+    uint32_t local = 0;
+    uint16_t bound = 0;
+    if (ParseDottedAddress(address.c_str(), &local) && BindSocket(fd_, local, port) &&
+        (!listening || ListenSocket(fd_, backlog)) && LocalPort(fd_, &bound)) {
+        port_ = bound;
     }
 }
 
 TcpListener::~TcpListener() {
-    if (fd_ >= 0) {
-        close(fd_);
+    if (fd_ != kNoSocket) {
+        CloseSocket(fd_);
     }
 }
 
 TcpListener::TcpListener(TcpListener&& other) noexcept : fd_(other.fd_), port_(other.port_) {
-    other.fd_ = -1;
+    other.fd_ = kNoSocket;
     other.port_ = 0;
 }
 
 bool TcpListener::Pending(int timeoutMs) const {
-    return WaitFor(fd_, POLLIN, timeoutMs);
+    return WaitFor(fd_, kSocketReadable, timeoutMs);
 }
 
-int TcpListener::Accept(int timeoutMs, int flags) const {
+SocketHandle TcpListener::Accept(int timeoutMs, bool nonBlocking) const {
     if (!Pending(timeoutMs)) {
-        return -1;
+        return kNoSocket;
     }
-    return accept4(fd_, nullptr, nullptr, flags);
+    return AcceptConnection(fd_, nonBlocking);
 }
 
 uint16_t FreeLoopbackPort() {
     return TcpListener::Refusing().Port();
 }
 
-bool WaitFor(int fd, short events, int timeoutMs) {
-    pollfd watch{fd, events, 0};
-    return poll(&watch, 1, timeoutMs) == 1;
+bool WaitFor(SocketHandle fd, unsigned events, int timeoutMs) {
+    return WaitSocket(fd, events, timeoutMs) > 0;
 }
 
-bool SendAll(int fd, const std::vector<uint8_t>& bytes) {
+bool SendAll(SocketHandle fd, const std::vector<uint8_t>& bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n = SendStream(fd, bytes.data() + sent, bytes.size() - sent, false);
         if (n <= 0) {
             return false;
         }
@@ -83,11 +73,11 @@ bool SendAll(int fd, const std::vector<uint8_t>& bytes) {
     return true;
 }
 
-std::vector<uint8_t> ReadExactly(int fd, size_t count, int idleMs) {
+std::vector<uint8_t> ReadExactly(SocketHandle fd, size_t count, int idleMs) {
     std::vector<uint8_t> bytes(count);
     size_t got = 0;
-    while (got < count && WaitFor(fd, POLLIN, idleMs)) {
-        const ssize_t n = recv(fd, bytes.data() + got, count - got, 0);
+    while (got < count && WaitFor(fd, kSocketReadable, idleMs)) {
+        const ssize_t n = ReceiveStream(fd, bytes.data() + got, count - got, false);
         if (n <= 0) {
             break;
         }
@@ -97,10 +87,10 @@ std::vector<uint8_t> ReadExactly(int fd, size_t count, int idleMs) {
     return bytes;
 }
 
-bool ClosedWithin(int fd, int limitMs) {
-    while (WaitFor(fd, POLLIN, limitMs)) {
+bool ClosedWithin(SocketHandle fd, int limitMs) {
+    while (WaitFor(fd, kSocketReadable, limitMs)) {
         uint8_t buffer[256];
-        const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+        const ssize_t got = ReceiveStream(fd, buffer, sizeof buffer, false);
         if (got <= 0) {
             return got == 0;
         }

@@ -4,12 +4,12 @@
 // benchmarks: a listening socket, and the few reads and writes a test makes
 // on a connection it accepted.
 
-#include <sys/socket.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/Sockets.h"
 
 class TcpListener {
 public:
@@ -35,31 +35,33 @@ public:
     // Bound (and listening, unless Refusing).
     bool ok() const { return port_ != 0; }
     uint16_t Port() const { return port_; }
-    int Fd() const { return fd_; }
+    SocketHandle Fd() const { return fd_; }
 
     // A connection waits to be accepted, now or within timeoutMs.
     bool Pending(int timeoutMs = 0) const;
-    // The next connection (the caller closes it), or -1 when none comes
-    // within timeoutMs.
-    int Accept(int timeoutMs = kDefaultAcceptMs, int flags = SOCK_CLOEXEC) const;
+    // The next connection (the caller closes it with CloseSocket), or
+    // kNoSocket when none comes within timeoutMs.
+    SocketHandle Accept(int timeoutMs = kDefaultAcceptMs, bool nonBlocking = false) const;
 
 private:
     TcpListener(const std::string& address, uint16_t port, int backlog, bool listening);
 
-    int fd_ = -1;
+    SocketHandle fd_ = kNoSocket;
     uint16_t port_ = 0;
 };
 
 // A port on 127.0.0.1 that nothing uses at the moment of asking.
 uint16_t FreeLoopbackPort();
 
-// The socket becomes ready for `events` within timeoutMs.
-bool WaitFor(int fd, short events, int timeoutMs);
+// The socket becomes ready for `events` (kSocketReadable, kSocketWritable)
+// within timeoutMs.
+bool WaitFor(SocketHandle fd, unsigned events, int timeoutMs);
 // Sends every byte (without SIGPIPE); false when the peer is gone.
-bool SendAll(int fd, const std::vector<uint8_t>& bytes);
+bool SendAll(SocketHandle fd, const std::vector<uint8_t>& bytes);
 // Reads exactly `count` bytes, or fewer when the peer closes or nothing
 // comes for idleMs.
-std::vector<uint8_t> ReadExactly(int fd, size_t count, int idleMs = TcpListener::kDefaultAcceptMs);
+std::vector<uint8_t> ReadExactly(SocketHandle fd, size_t count,
+                                 int idleMs = TcpListener::kDefaultAcceptMs);
 // The peer closes the connection within limitMs; whatever it still sends is
 // read and dropped.
-bool ClosedWithin(int fd, int limitMs);
+bool ClosedWithin(SocketHandle fd, int limitMs);

@@ -4,12 +4,6 @@
 // side come from the test-support library; what is the channel's own (a
 // channel pointed at a listener, a stand-in for the window's events) is here.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -20,6 +14,7 @@
 
 #include "channel/COM_Class.h"
 #include "channel/ChannelEvents.h"
+#include "platform/Sockets.h"
 #include "tests/support/TcpListener.h"
 #include "tests/support/TestFrames.h"
 
@@ -46,29 +41,29 @@ inline void PointAt(COM_Class& channel, const std::string& host, uint16_t port) 
 struct LoopbackChannel {
     TcpListener listener;
     COM_Class channel;
-    int peer = -1;
+    SocketHandle peer = kNoSocket;
 
     LoopbackChannel() = default;
     LoopbackChannel(const LoopbackChannel&) = delete;
     LoopbackChannel& operator=(const LoopbackChannel&) = delete;
     ~LoopbackChannel() {
-        if (peer >= 0) {
-            close(peer);
+        if (peer != kNoSocket) {
+            CloseSocket(peer);
         }
     }
 
     // Opens (again, after a Close) and accepts the new connection.
     bool Open() {
-        if (peer >= 0) {
-            close(peer);
-            peer = -1;
+        if (peer != kNoSocket) {
+            CloseSocket(peer);
+            peer = kNoSocket;
         }
         PointAt(channel, "127.0.0.1", listener.Port());
         if (channel.Open(5000) != 0) {
             return false;
         }
         peer = listener.Accept();
-        return peer >= 0;
+        return peer != kNoSocket;
     }
 };
 
@@ -77,7 +72,8 @@ struct LoopbackChannel {
 // the request from the device's side and sends what `answer` makes of it.
 class AnsweringEvents : public ChannelEvents {
 public:
-    AnsweringEvents(int peer, size_t requestLength, std::function<Bytes(const Bytes&)> answer)
+    AnsweringEvents(SocketHandle peer, size_t requestLength,
+                    std::function<Bytes(const Bytes&)> answer)
         : peer_(peer), requestLength_(requestLength), answer_(std::move(answer)) {}
 
     void RunQueuedEvents() override {
@@ -88,9 +84,9 @@ public:
             SendAll(peer_, answer_(request));
         }
     }
-    void WaitReadable(int fd, int timeoutMs) override {
+    void WaitReadable(SocketHandle fd, int timeoutMs) override {
         ++waits;
-        WaitFor(fd, POLLIN, timeoutMs);
+        WaitFor(fd, kSocketReadable, timeoutMs);
     }
 
     Bytes request;
@@ -98,7 +94,7 @@ public:
     int waits = 0;
 
 private:
-    int peer_;
+    SocketHandle peer_;
     size_t requestLength_;
     std::function<Bytes(const Bytes&)> answer_;
     bool answered_ = false;

@@ -161,7 +161,7 @@ TEST(TransactLimits, TooMuchDataSendsNothing) {
     EXPECT_EQ(kTransactTooLong,
               link.channel.Transact(kDeviceIdAddress, kDeviceIdFunction, kDeviceIdCommand, 4086,
                                     data.data(), 3000, nullptr));
-    EXPECT_FALSE(WaitFor(link.peer, POLLIN, 50)) << "nothing reached the device";
+    EXPECT_FALSE(WaitFor(link.peer, kSocketReadable, 50)) << "nothing reached the device";
     const Exchange next = RunSetId(link, Reply());
     EXPECT_EQ(1, next.request.at(1)) << "the refused request used no sequence number";
     EXPECT_EQ(1, next.result);

@@ -1,7 +1,10 @@
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -223,7 +226,7 @@ TEST(TcpDrain, LeftoverBytesNeverReachTheParser) {
     }
     ASSERT_TRUE(SendAll(link.peer, stale));
     size_t waiting = 0;
-    while (waiting < stale.size() && WaitFor(link.channel.Socket, POLLIN, 5000)) {
+    while (waiting < stale.size() && WaitFor(link.channel.Socket, kSocketReadable, 5000)) {
         int count = 0;
         ioctl(link.channel.Socket, FIONREAD, &count);
         waiting = static_cast<size_t>(count);
@@ -250,7 +253,7 @@ TEST(TcpDrain, PeerThatClosedFailsTheTransactionBeforeTheSend) {
     ASSERT_TRUE(link.Open());
     close(link.peer);
     link.peer = -1;
-    ASSERT_TRUE(WaitFor(link.channel.Socket, POLLIN, 5000));
+    ASSERT_TRUE(WaitFor(link.channel.Socket, kSocketReadable, 5000));
     EXPECT_EQ(kPeerClosed, SetId(link.channel, 3000));
     EXPECT_EQ(1, link.channel.SocketOpen) << "a failure leaves closing to the caller";
 }
@@ -270,7 +273,7 @@ void FillTheWayToTheDevice(LoopbackChannel& link) {
     for (int round = 0; round < 100; ++round) {
         while (send(link.channel.Socket, chunk.data(), chunk.size(), MSG_DONTWAIT) > 0) {
         }
-        if (!WaitFor(link.channel.Socket, POLLOUT, 50)) {
+        if (!WaitFor(link.channel.Socket, kSocketWritable, 50)) {
             return;
         }
     }
@@ -289,7 +292,7 @@ TEST(TcpSend, WholeFrameReachesAPeerThatReadsSlowly) {
     Bytes received;
     JoiningThread reader{std::thread([&] {
         uint8_t piece[512];
-        while (WaitFor(link.peer, POLLIN, 5000)) {
+        while (WaitFor(link.peer, kSocketReadable, 5000)) {
             const ssize_t n = recv(link.peer, piece, sizeof(piece), 0);
             if (n <= 0) {
                 break;
@@ -330,7 +333,7 @@ TEST(TcpSend, ClosedPeerIsASocketErrorNotASignal) {
     int result = kChannelOk;
     for (int attempt = 0; attempt < 100 && result == kChannelOk; ++attempt) {
         result = kTcpTransport.send(link.channel, frame.data(), frame.size(), 1000);
-        WaitFor(link.channel.Socket, POLLERR, 10);
+        WaitFor(link.channel.Socket, kSocketFailed, 10);
     }
     EXPECT_EQ(kSocketError, result);
 }
@@ -445,7 +448,9 @@ public:
             channel_.Close();  // a handler that ran meanwhile let go of the channel
         }
     }
-    void WaitReadable(int fd, int timeoutMs) override { WaitFor(fd, POLLIN, timeoutMs); }
+    void WaitReadable(SocketHandle fd, int timeoutMs) override {
+        WaitFor(fd, kSocketReadable, timeoutMs);
+    }
 
 private:
     COM_Class& channel_;

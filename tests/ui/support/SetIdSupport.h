@@ -44,7 +44,7 @@ public:
     // Accepts the connection that comes within `limitMs`.
     bool Accept(int limitMs) {
         if (peer_ < 0) {
-            peer_ = listener_.Accept(limitMs, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            peer_ = listener_.Accept(limitMs, true);
         }
         return peer_ >= 0;
     }

@@ -1,4 +1,4 @@
-#include "channel/Tick.h"
+#include "platform/Tick.h"
 
 #include <time.h>
 

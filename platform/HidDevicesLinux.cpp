@@ -1,11 +1,11 @@
-// The system's HID backend: hidapi over the kernel's hidraw nodes.
+// The system's HID backend on Linux: hidapi over the kernel's hidraw nodes.
 
 #include <hidapi.h>
 
 #include <climits>
 #include <memory>
 
-#include "channel/HidReportDevice.h"
+#include "platform/HidDevices.h"
 
 namespace {
 

@@ -1,12 +1,9 @@
 #include "commission/SegmentDriver.h"
 
-#include <poll.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <iterator>
 
 #include "commission/Commissioner.h"
+#include "platform/WakeUp.h"
 
 bool SegmentDriver::Run(SegmentClient& client, const std::function<bool(Instant)>& done,
                         const std::function<bool()>& stop) {
@@ -22,21 +19,15 @@ bool SegmentDriver::Run(SegmentClient& client, const std::function<bool(Instant)
             client.End(RunClock::now());
             return true;
         }
-        Wait(WaitMilliseconds(now, client.NextWake()));
+        // Nothing a wait can fail on is worth ending the run for: the
+        // client's clock still bounds everything it waits for.
+        WaitReadableOrWoken(port_.Descriptor(), &writers_.Wake(),
+                            WaitMilliseconds(now, client.NextWake()));
         const Instant after = RunClock::now();
         TakeDatagrams(after, client);
         for (const IdWriteDone& written : writers_.Collect()) {
             client.IdWritten(after, written);
         }
-    }
-}
-
-void SegmentDriver::Wait(int timeoutMs) {
-    pollfd entries[] = {{port_.Descriptor(), POLLIN, 0}, {writers_.WakeDescriptor(), POLLIN, 0}};
-    // A closed port's entry (-1) is one poll() leaves out.
-    if (poll(entries, std::size(entries), timeoutMs) < 0 && errno != EINTR) {
-        // Nothing a wait can fail on here is worth ending the run for; the
-        // client's clock still bounds everything it waits for.
     }
 }
 

@@ -35,7 +35,6 @@ public:
              const std::function<bool()>& stop);
 
 private:
-    void Wait(int timeoutMs);
     void TakeDatagrams(Instant now, SegmentClient& client);
 
     SegmentPort& port_;

@@ -28,13 +28,6 @@ namespace {
 // 200 ms to confirm in four rounds, about 0.8 s.
 constexpr uint32_t kDefaultParallel = 64;
 constexpr uint32_t kLargestParallel = 255;
-// At 5 % of datagrams lost each way, a present device goes unheard by the
-// requests of 5 s (three, then one every 0.5 s) with a chance below one in
-// a billion, and a mistyped MAC is refused without a long wait.
-constexpr int kDefaultFindTimeoutSeconds = 5;
-constexpr int kLongestTimeoutSeconds = 600;
-// A station may run a whole week of shifts.
-constexpr uint32_t kLongestStationSeconds = 7 * 24 * 3600;
 
 // What a run would send to whom.
 class DryRun : public Shown {
@@ -252,7 +245,7 @@ void AddStationOptions(CLI::App& apply, ApplyCommand& command, CLI::Option* dryR
                     "With --watch: take no device after this many seconds; 0 (the default): "
                     "never")
         ->type_name("SECONDS")
-        ->check(NumberCheck(0, kLongestStationSeconds))
+        ->check(NumberCheck(0, kLongestWatchSeconds))
         ->default_str("0")
         ->needs(watch);
     watch->excludes(dryRun);

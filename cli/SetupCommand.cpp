@@ -19,9 +19,6 @@
 
 namespace {
 
-constexpr int kDefaultFindTimeoutSeconds = 5;
-constexpr int kLongestTimeoutSeconds = 600;
-
 // The comparison for programs: an address as its dotted text, a port or a
 // baud rate as a number, null for what is not known (a baud-rate code outside
 // the table among it).

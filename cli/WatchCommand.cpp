@@ -20,8 +20,6 @@
 
 namespace {
 
-constexpr uint32_t kLongestTimeoutSeconds = 7 * 24 * 3600;
-
 // "10.231.101.10 255.255.0.0 10.231.0.1 port 4001 baud 115200".
 std::string SettingsText(const FoundDevice& device) {
     const auto address = [](const std::optional<uint32_t>& value) {
@@ -179,7 +177,7 @@ CommandRun AddWatchCommand(CLI::App& watch) {
         .add_option("-t,--timeout", command->timeoutSeconds,
                     "End after this many seconds; 0 (the default) only on Ctrl-C")
         ->type_name("SECONDS")
-        ->check(NumberCheck(0, kLongestTimeoutSeconds))
+        ->check(NumberCheck(0, kLongestWatchSeconds))
         ->default_str("0");
     return {[command](const CommandContext& context) { return command->Run(context); },
             [] { return true; }};

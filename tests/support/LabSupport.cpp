@@ -100,6 +100,10 @@ std::string DeviceNetPrefix(size_t deviceNamespace) {
     return net.substr(0, net.rfind('.') + 1);
 }
 
+std::string FirstDeviceIp() {
+    return DeviceNetPrefix() + "5";
+}
+
 LabProcess::LabProcess(const std::string& namespaceName, const std::vector<std::string>& command,
                        const std::string& name, bool pipeStdin) {
     RequireLabNamespace();

@@ -36,6 +36,10 @@ const LabEnvironment& Lab();
 // gives "10.231.101."), for giving simulated devices reachable addresses.
 std::string DeviceNetPrefix(size_t deviceNamespace = 0);
 
+// The address the window's lab tests give the simulated device they talk to:
+// the fifth of the first device namespace's range.
+std::string FirstDeviceIp();
+
 // A program in one of the lab's namespaces (`ip netns exec`) that says
 // "ready" on its output once it serves: velquint-sim, the soak's rogue peer.
 // The constructor returns once it did (or failed); the destructor ends it,

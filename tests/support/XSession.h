@@ -15,6 +15,9 @@
 
 #include "tests/support/ChildProcess.h"
 
+// The title of the tool's window, by which a session finds it.
+constexpr char kToolCaption[] = "Velquint Tool  V1.06";
+
 // An Xvfb server of our own on a free display, stopped on destruction.
 class XvfbServer {
 public:

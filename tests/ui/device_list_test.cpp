@@ -71,10 +71,6 @@ const QString kMacA = QStringLiteral("00.1A.2B.00.00.03");
 const QString kMacB = QStringLiteral("00.1A.2B.00.00.01");
 const QString kMacC = QStringLiteral("00.1A.2B.00.00.02");
 
-const NewSettings kTyped{QStringLiteral("10.0.0.7"), QStringLiteral("255.0.0.0"),
-                         QStringLiteral("10.0.0.1"), QStringLiteral("4001"),
-                         QStringLiteral("1200"),     1};
-
 }  // namespace
 
 class DeviceListTest : public QObject {

@@ -27,10 +27,6 @@ enum Button { kSearch = 1, kBroadcastSetup, kConnectSetup, kSetId };
 constexpr int kConfirmed = 0;
 constexpr int kNotConfirmed = -1;
 
-std::string DeviceIp() {
-    return DeviceNetPrefix() + "5";
-}
-
 // The simulated device a case runs against.
 enum DeviceKind { kNoDevice, kAnswers, kAnswersLate };
 // Long enough for a click during Set ID's wait.
@@ -39,7 +35,7 @@ constexpr int kPollMs = 10;
 
 // Answers discovery at once and Set ID after `setIdDelayMs`.
 std::vector<std::string> Device(int setIdDelayMs) {
-    return {"--device", "mac=00.1A.2B.3C.4D.5E,ip=" + DeviceIp() +
+    return {"--device", "mac=00.1A.2B.3C.4D.5E,ip=" + FirstDeviceIp() +
                             ",port=4001,tcp-delay=" + std::to_string(setIdDelayMs)};
 }
 
@@ -117,7 +113,7 @@ private slots:
             QVERIFY2(sim->ready(), sim->failure().c_str());
         }
         exchangeAnswer_ = exchangeAnswer;
-        const QString ip = QString::fromStdString(DeviceIp());
+        const QString ip = QString::fromStdString(FirstDeviceIp());
         form_->ListView1->setCurrentItem(new QTreeWidgetItem(
             form_->ListView1, QStringList{QStringLiteral("00.1A.2B.3C.4D.5E"), ip}));
         form_->Edit1->setText(ip);

@@ -19,7 +19,6 @@
 
 namespace {
 
-const char* const kCaption = "Velquint Tool  V1.06";
 // Generous bounds that only catch a hang.
 constexpr int kHangLimitMs = 30000;
 
@@ -36,10 +35,6 @@ constexpr int kLeastOfDisabledText = 128;
 
 // The setup datagram opens with these bytes (identifier and command code 2).
 const char* const kSetupHexStart = "4B564D34374A5302";
-
-std::string DeviceIp() {
-    return DeviceNetPrefix() + "5";
-}
 
 }  // namespace
 
@@ -127,7 +122,7 @@ private slots:
         options.name = "velquint-tool";
         tool_ = std::make_unique<ChildProcess>(options);
         QVERIFY2(tool_->started(), tool_->failure().c_str());
-        window_ = x_->WaitForMappedWindow(kCaption, kHangLimitMs);
+        window_ = x_->WaitForMappedWindow(kToolCaption, kHangLimitMs);
         QVERIFY2(window_ != 0, toolErrors().constData());
         at_ = x_->Geometry(window_);
     }
@@ -161,7 +156,7 @@ private slots:
 
     void setupGreysItsButtonAndTheErrorBoxKeepsItsTitle() {
         SimProcess sim({"--record", dir_->File("heard"), "--device",
-                        "mac=00.1A.2B.3C.4D.5E,ip=" + DeviceIp() + ",setup-reply=none"});
+                        "mac=00.1A.2B.3C.4D.5E,ip=" + FirstDeviceIp() + ",setup-reply=none"});
         QVERIFY2(sim.ready(), sim.failure().c_str());
         const int enabled = darkestGrey(kButton2);
 

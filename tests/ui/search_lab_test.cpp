@@ -18,10 +18,6 @@ using namespace device_list_driver;
 
 namespace {
 
-const NewSettings kTyped{QStringLiteral("10.0.0.7"), QStringLiteral("255.0.0.0"),
-                         QStringLiteral("10.0.0.1"), QStringLiteral("4001"),
-                         QStringLiteral("1200"),     1};
-
 std::string Device(const char* mac, const char* ip, const char* more = "") {
     return std::string("mac=") + mac + ",ip=" + ip + more;
 }

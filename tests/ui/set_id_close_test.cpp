@@ -28,7 +28,6 @@ using setidtest::ProcessCpuMs;
 
 namespace {
 
-const char* const kCaption = "Velquint Tool  V1.06";
 constexpr size_t kRequestLength = 14;
 // Generous bounds that only catch a hang.
 constexpr int kHangLimitMs = 30000;
@@ -156,7 +155,7 @@ private slots:
         // Ends the tool whatever happens below.
         ChildProcess toolProcess(options);
         QVERIFY2(toolProcess.started(), toolProcess.failure().c_str());
-        const unsigned long window = x.WaitForMappedWindow(kCaption, kHangLimitMs);
+        const unsigned long window = x.WaitForMappedWindow(kToolCaption, kHangLimitMs);
         QVERIFY2(window != 0, log().constData());
         const WindowGeometry at = x.Geometry(window);
 

@@ -16,21 +16,17 @@
 #include "app/MessageBox.h"
 #include "app/SetIdPanel.h"
 #include "app/Unit1.h"
+#include "support/SetIdSupport.h"
 #include "tests/support/LabSupport.h"
 
 namespace {
 
 const char* const kMacText = "00.1A.2B.3C.4D.5E";
-constexpr int kStatusTicks = 30;
 
-std::string DeviceIp() {
-    return DeviceNetPrefix() + "5";
-}
-
-// A device at DeviceIp():4001 that answers discovery at once and Set ID
+// A device at FirstDeviceIp():4001 that answers discovery at once and Set ID
 // after `replyDelayMs`, plus `more` settings.
 std::vector<std::string> Device(int replyDelayMs, const std::string& more = "") {
-    return {"--device", "mac=00.1A.2B.3C.4D.5E,ip=" + DeviceIp() +
+    return {"--device", "mac=00.1A.2B.3C.4D.5E,ip=" + FirstDeviceIp() +
                             ",mask=255.255.255.0,gateway=" + DeviceNetPrefix() +
                             "1,port=4001,baud=3,tcp-delay=" + std::to_string(replyDelayMs) + more};
 }
@@ -70,7 +66,7 @@ private:
     void verifyOk() {
         QCOMPARE(form_->Label6->text(), QStringLiteral("OK"));
         QCOMPARE(form_->Label6->colour(), kColourGreen);
-        QCOMPARE(StatusCountdown, uint8_t{kStatusTicks});
+        QCOMPARE(StatusCountdown, uint8_t{setidtest::kStatusTicks});
         QVERIFY(form_->Button4->isEnabled());
         QCOMPARE(form_->Channel.SocketOpen, 0);
     }
@@ -92,7 +88,7 @@ private slots:
     void searchRunsToItsEndWhileSetIdWaits() {
         SimProcess sim(Device(1500));
         QVERIFY2(sim.ready(), sim.failure().c_str());
-        form_->Edit1->setText(QString::fromStdString(DeviceIp()));
+        form_->Edit1->setText(QString::fromStdString(FirstDeviceIp()));
         form_->Edit4->setText(QStringLiteral("4001"));
         form_->Edit5->setText(QStringLiteral("5"));
 
@@ -107,7 +103,7 @@ private slots:
         QCOMPARE(form_->ListView1->topLevelItemCount(), 1);
         QCOMPARE(form_->ListView1->topLevelItem(0)->text(0), QLatin1String(kMacText));
         QVERIFY(form_->ListView1->topLevelItem(0)->isSelected());
-        QCOMPARE(form_->Edit1->text(), QString::fromStdString(DeviceIp()));
+        QCOMPARE(form_->Edit1->text(), QString::fromStdString(FirstDeviceIp()));
         QVERIFY(form_->Button1->isEnabled());
         QVERIFY(boxes_->boxes().empty());
         verifyOk();

@@ -21,6 +21,7 @@
 #include "tests/support/LoopbackSim.h"
 
 using setidtest::FillSetId;
+using setidtest::kStatusTicks;
 using setidtest::Listener;
 
 Q_DECLARE_METATYPE(std::string)
@@ -32,7 +33,6 @@ const QString kStatus = QStringLiteral("status");
 const QString kOk = QStringLiteral("OK");
 const QString kError = QStringLiteral("Error !!!");
 const QString kErrorTitle = QStringLiteral("Error");
-constexpr int kStatusTicks = 30;
 // Far beyond the 3 s the status shows; only catches a clear that never comes.
 constexpr int kClearLimitMs = 15000;
 // The 14 bytes of Set ID 5 as the first request of a run.

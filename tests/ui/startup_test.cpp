@@ -23,7 +23,6 @@ Q_DECLARE_METATYPE(std::vector<std::string>)
 
 namespace {
 
-const char* const kCaption = "Velquint Tool  V1.06";
 // Generous bounds that only catch a hang.
 constexpr int kWindowTimeoutMs = 30000;
 constexpr int kExitTimeoutMs = 30000;
@@ -106,7 +105,7 @@ private slots:
             return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
         };
 
-        const unsigned long window = x.WaitForMappedWindow(kCaption, kWindowTimeoutMs);
+        const unsigned long window = x.WaitForMappedWindow(kToolCaption, kWindowTimeoutMs);
         QVERIFY2(window != 0, showStderr().constData());
         const WindowGeometry geometry = x.Geometry(window);
         QCOMPARE(geometry.x, 414);

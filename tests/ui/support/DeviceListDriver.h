@@ -69,6 +69,10 @@ inline NewSettings ReadNewSettings(const TForm1& form) {
 }
 
 inline const NewSettings kEmptySettings{{}, {}, {}, {}, {}, -1};
+// Settings the tests type into the fields.
+inline const NewSettings kTyped{QStringLiteral("10.0.0.7"), QStringLiteral("255.0.0.0"),
+                                QStringLiteral("10.0.0.1"), QStringLiteral("4001"),
+                                QStringLiteral("1200"),     1};
 
 inline void TypeNewSettings(TForm1& form, const NewSettings& settings) {
     form.Edit1->setText(settings.ip);

@@ -20,6 +20,9 @@
 
 namespace setidtest {
 
+// Timer1's ticks (100 ms each) that the status label stays for.
+constexpr int kStatusTicks = 30;
+
 // The device's side of a Set ID on 127.0.0.1: a listener that accepts
 // nothing by itself (the kernel queues whatever connects, so a test can tell
 // whether the tool tried), and the one connection a test accepts from it.

@@ -283,6 +283,35 @@ TEST(Commissioner, AStationHoldsThePortOnlyWhileItNeedsIt) {
     EXPECT_GE(run.end, After(traffic.taken.back(), 3000));
 }
 
+// A card that sends nothing: the task's setups go by its other card in turn,
+// and the failed attempts count towards the most a task sends.
+TEST(Commissioner, AFailingInterfaceIsNotTriedAgainBeforeTheOthers) {
+    struct DeadCard : MemorySegment {
+        bool SendSetup(const uint8_t (&datagram)[kSetupDatagramLength], unsigned interfaceIndex,
+                       uint32_t directTo) override {
+            ++attempts;
+            return interfaceIndex != 1 &&
+                   MemorySegment::SendSetup(datagram, interfaceIndex, directTo);
+        }
+        int attempts = 0;
+    } segment;
+    MemoryDevice device = Device(1);
+    device.interfaceIndex = 2;
+    device.ignoresSetups = true;  // so that every attempt is made
+    segment.Add(device);
+    CommissionTask task = TaskFor(device, std::nullopt);
+    task.interfaces = {1, 2};
+    Commissioner engine(Settling(10000), segment, nullptr, Instant{});
+    engine.Add(task);
+    RunInMemory(
+        engine, segment, [&](Instant) { return engine.AllDone(); }, At(60000));
+    EXPECT_EQ(segment.attempts, kMostSetupDatagrams);
+    EXPECT_EQ(engine.Result(0).setupDatagrams, kMostSetupDatagrams / 2);
+    for (const MemoryTraffic::Setup& setup : segment.Traffic().setups) {
+        EXPECT_EQ(setup.interfaceIndex, 2u);
+    }
+}
+
 // Thousands of devices that restart for 10 s after their setup, on a segment
 // that loses a tenth of all datagrams each way: every one verified. Nearly all
 // are back within a second of their restart; the last are the few (one in a

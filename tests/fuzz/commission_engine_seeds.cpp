@@ -219,7 +219,7 @@ const Scenario kScenarios[] = {
      },
      {},
      [](CommissionOptions& o) { o.setupsAtOnce = 4; }},
-    {"lossy-restarts-with-ids", [](MemorySegment& s) { s.AddMany(6, 2000); }, 5,
+    {"lossy-restarts-with-ids", [](MemorySegment& s) { s.AddMany(4, 2000); }, 5,
      [](CommissionOptions&) {}, [](std::vector<CommissionTask>&, MemorySegment&) {}, 10},
     {"id-alone", [](MemorySegment& s) { s.AddMany(2, 0); }, 5, [](CommissionOptions&) {},
      [](std::vector<CommissionTask>& tasks, MemorySegment& s) {

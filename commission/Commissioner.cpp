@@ -54,8 +54,13 @@ Instant Commissioner::NextWake() const {
                             inBurst_ < std::max<size_t>(1, options_.setupsAtOnce))) {
         return now_;
     }
-    Instant next = std::min(searches_.NextWake(Watching()), nextWaitingReport_);
-    if (options_.watch) {
+    // The watch's searches wait while someone is awaited (Advance): their
+    // times are no wake then.
+    Instant next = std::min(searches_.NextWake(Watching() && awaited_ == 0), nextWaitingReport_);
+    // The station's time-out, until it has come: a time-out that has passed
+    // would wake the driver at once, again and again, while devices are
+    // still under way.
+    if (options_.watch && !TimedOut(now_)) {
         next = std::min(next, watchEndsAt_);
     }
     if (!queued_.empty() && !port_.Held()) {

@@ -73,8 +73,7 @@ bool DeviceCommission::Answer(Instant now, const uint8_t* record, size_t length,
     switch (phase_) {
         case Phase::SettingUp:
             // It is up and did not take the setup: send it again.
-            if (!inBurst_ && lastRequest > lastSetupAt_ &&
-                result_.setupDatagrams + result_.sendFailed < kMostSetupDatagrams) {
+            if (!inBurst_ && lastRequest > lastSetupAt_ && setupAttempts_ < kMostSetupDatagrams) {
                 SendSetup(now);
             }
             break;
@@ -160,10 +159,13 @@ void DeviceCommission::SendSetup(Instant now) {
         return;
     }
     // Each datagram by the next interface the device answered on: if one
-    // way to it fails, the next may not.
-    const size_t sent = static_cast<size_t>(result_.setupDatagrams + result_.sendFailed);
+    // way to it fails, the next may not. Every attempt counts, the failed
+    // ones too, so a failing way is not tried again before the others.
     const unsigned interfaceIndex =
-        task_.interfaces.empty() ? 0 : task_.interfaces[sent % task_.interfaces.size()];
+        task_.interfaces.empty()
+            ? 0
+            : task_.interfaces[static_cast<size_t>(setupAttempts_) % task_.interfaces.size()];
+    ++setupAttempts_;
     if (context_->segment.SendSetup(datagram, interfaceIndex, task_.directTo)) {
         ++result_.setupDatagrams;
     } else {

@@ -19,6 +19,8 @@
 // old values, after the last datagram went out: then it is up, and did not
 // take it.
 constexpr int kSetupResendAfterMs[] = {500, 1000, 2000};
+// Setup datagrams a task sends at the most, those that went out nowhere
+// counted too.
 constexpr int kMostSetupDatagrams = 8;
 // A refused or reset connection (a device still starting its service) is
 // tried again this much later, within the device's deadline.
@@ -88,6 +90,7 @@ private:
     Instant deadline_ = kNever;
     bool inBurst_ = false;
     int timedResends_ = 0;
+    int setupAttempts_ = 0;  // sent or failed
     Instant nextSetupAt_ = kNever;
     Instant lastSetupAt_{};
     Instant confirmedAt_{};

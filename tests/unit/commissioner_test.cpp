@@ -232,6 +232,45 @@ TEST(Commissioner, AtMostTheConfiguredSetupsAreInTheirFirstSecondsAtOnce) {
     EXPECT_EQ(firsts, (std::map<int64_t, int>{{0, 4}, {2000, 4}, {4000, 2}}));
 }
 
+// A station that takes the device it hears in its `take`-th answer, and
+// counts the turns after which the engine would be woken at once again: a
+// wake that has passed, which a driver would serve in a busy loop.
+struct Station : SegmentClient {
+    Station(Commissioner& e, MemorySegment& s, int take, bool endsWatch)
+        : engine(e), segment(s), take(take), endsWatch(endsWatch) {}
+    void Advance(Instant now) override {
+        engine.Advance(now);
+        stuck += engine.NextWake() <= now ? 1 : 0;
+    }
+    Instant NextWake() const override { return engine.NextWake(); }
+    void Answer(Instant now, const uint8_t* record, size_t length, unsigned i) override {
+        if (++answers == take) {
+            engine.SegmentChanged();
+            engine.Add(TaskFor(segment.Device(0), std::nullopt));
+            if (endsWatch) {
+                engine.EndWatch();
+            }
+        }
+        engine.Answer(now, record, length, i);
+    }
+    void Confirmation(Instant now, const uint8_t* mac) override { engine.Confirmation(now, mac); }
+    MemoryRun Run() {
+        return RunInMemory(
+            *this, segment,
+            [this](Instant now) {
+                return stuck > 0 || (engine.AllDone() && engine.WatchOver(now));
+            },
+            At(60000));
+    }
+
+    Commissioner& engine;
+    MemorySegment& segment;
+    int take;
+    bool endsWatch;
+    int answers = 0;
+    int stuck = 0;
+};
+
 // A station holds the port while a search listens or a device is under way,
 // and gives it back between its searches.
 TEST(Commissioner, AStationHoldsThePortOnlyWhileItNeedsIt) {
@@ -245,29 +284,8 @@ TEST(Commissioner, AStationHoldsThePortOnlyWhileItNeedsIt) {
     options.watchTimeoutMs = 20000;
     Outcomes outcomes;
     Commissioner engine(options, segment, &outcomes, Instant{}, false);
-    struct Station : SegmentClient {
-        Commissioner& engine;
-        MemorySegment& segment;
-        bool added = false;
-        Station(Commissioner& e, MemorySegment& s) : engine(e), segment(s) {}
-        void Advance(Instant now) override { engine.Advance(now); }
-        Instant NextWake() const override { return engine.NextWake(); }
-        void Answer(Instant now, const uint8_t* record, size_t length, unsigned i) override {
-            if (!added) {
-                added = true;
-                engine.SegmentChanged();
-                engine.Add(TaskFor(segment.Device(0), std::nullopt));
-                engine.EndWatch();
-            }
-            engine.Answer(now, record, length, i);
-        }
-        void Confirmation(Instant now, const uint8_t* mac) override {
-            engine.Confirmation(now, mac);
-        }
-    } station(engine, segment);
-    const MemoryRun run = RunInMemory(
-        station, segment, [&](Instant now) { return engine.AllDone() && engine.WatchOver(now); },
-        At(60000));
+    Station station(engine, segment, 1, true);
+    const MemoryRun run = station.Run();
     ASSERT_TRUE(run.done);
     EXPECT_EQ(engine.Result(0).outcome, CommissionOutcome::Verified);
     const MemoryTraffic& traffic = segment.Traffic();
@@ -281,6 +299,63 @@ TEST(Commissioner, AStationHoldsThePortOnlyWhileItNeedsIt) {
     }
     EXPECT_LE(traffic.taken.back(), After(Instant{}, 8000));
     EXPECT_GE(run.end, After(traffic.taken.back(), 3000));
+}
+
+// While its device restarts, a station's wakes lie ahead: the second request
+// of a watch's search waits while a device is awaited, and a time-out that
+// has passed is no wake.
+TEST(Commissioner, AStationIsWokenOnlyForWhatIsDue) {
+    const struct {
+        const char* name;
+        int take;  // the answer whose device it takes
+        int watchTimeoutMs;
+    } cases[] = {
+        {"taken between the requests of a search", 1, 20000},
+        {"time-out while the device restarts", 2, 1000},
+    };
+    for (const auto& c : cases) {
+        MemorySegment segment(0, 1, false);
+        MemoryDevice device = Device(1);
+        device.restartMs = 3000;
+        segment.Add(device);
+        CommissionOptions options;
+        options.watch = true;
+        options.watchTimeoutMs = c.watchTimeoutMs;
+        Commissioner engine(options, segment, nullptr, Instant{}, false);
+        Station station(engine, segment, c.take, false);
+        station.Run();
+        EXPECT_EQ(station.stuck, 0) << c.name;
+        EXPECT_EQ(engine.Result(0).outcome, CommissionOutcome::Verified) << c.name;
+    }
+}
+
+// A card that sends nothing: the task's setups go by its other card in turn,
+// and the failed attempts count towards the most a task sends.
+TEST(Commissioner, AFailingInterfaceIsNotTriedAgainBeforeTheOthers) {
+    struct DeadCard : MemorySegment {
+        bool SendSetup(const uint8_t (&datagram)[kSetupDatagramLength], unsigned interfaceIndex,
+                       uint32_t directTo) override {
+            ++attempts;
+            return interfaceIndex != 1 &&
+                   MemorySegment::SendSetup(datagram, interfaceIndex, directTo);
+        }
+        int attempts = 0;
+    } segment;
+    MemoryDevice device = Device(1);
+    device.interfaceIndex = 2;
+    device.ignoresSetups = true;  // so that every attempt is made
+    segment.Add(device);
+    CommissionTask task = TaskFor(device, std::nullopt);
+    task.interfaces = {1, 2};
+    Commissioner engine(Settling(10000), segment, nullptr, Instant{});
+    engine.Add(task);
+    RunInMemory(
+        engine, segment, [&](Instant) { return engine.AllDone(); }, At(60000));
+    EXPECT_EQ(segment.attempts, kMostSetupDatagrams);
+    EXPECT_EQ(engine.Result(0).setupDatagrams, kMostSetupDatagrams / 2);
+    for (const MemoryTraffic::Setup& setup : segment.Traffic().setups) {
+        EXPECT_EQ(setup.interfaceIndex, 2u);
+    }
 }
 
 // Thousands of devices that restart for 10 s after their setup, on a segment

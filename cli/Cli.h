@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Tick.h"
+
 // What every command of the command line shares: its exit statuses, how a
 // failure travels, and the table that people read.
 
@@ -28,8 +30,8 @@ const char* StatusToken(int status);
 // The exit-status table that --help shows under every command.
 extern const char kExitCodesHelp[];
 
-// Options and messages speak in seconds, the core in milliseconds.
-constexpr int kMillisecondsPerSecond = 1000;
+// Options and messages speak in seconds, the core in milliseconds
+// (kMillisecondsPerSecond).
 
 // A failure as a value: the status it ends a command with, and one line that
 // says what failed and why. Helpers return it; only commands end with it.

@@ -15,7 +15,6 @@ constexpr int kIpv4Parts = 4;
 constexpr size_t kLongestIpv4Part = 4;  // one digit more than 255 has, to see 0255
 // 4294967295 has ten digits.
 constexpr size_t kLongestNumber = 10;
-constexpr int kHexBase = 16;
 constexpr size_t kMacTextLength = 17;
 constexpr size_t kMacGroupWidth = 3;
 

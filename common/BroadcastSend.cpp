@@ -2,11 +2,11 @@
 
 #include <vector>
 
+#include "common/DatagramHeader.h"
 #include "platform/Interfaces.h"
 
 namespace {
 
-constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFF;  // 255.255.255.255
 
 struct BroadcastInterface {
     unsigned index;

@@ -7,6 +7,10 @@
 // an eight-byte header of a seven-byte ASCII identifier (no terminator on
 // the wire) and a command code.
 constexpr uint16_t kDeviceUdpPort = 3195;
+// Both bind the port on every local address, and broadcast to the limited
+// broadcast address (host byte order).
+constexpr uint32_t kAnyAddress = 0;
+constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFF;  // 255.255.255.255
 
 constexpr size_t kIdentifierOffset = 0;
 constexpr size_t kIdentifierLength = 7;

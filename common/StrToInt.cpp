@@ -2,33 +2,16 @@
 
 #include <cstddef>
 
+#include "common/HexDigit.h"
+
 namespace {
 
 constexpr char kBlank = ' ';
 constexpr char kHexDollarPrefix = '$';
 constexpr uint32_t kDecimalBase = 10;
-constexpr uint32_t kHexBase = 16;
 constexpr uint64_t kHexLimit = 0xFFFFFFFFull;
 constexpr uint64_t kPositiveLimit = 2147483647ull;  // INT32_MAX
 constexpr uint64_t kNegativeLimit = 2147483648ull;  // -INT32_MIN
-
-bool IsDecimalDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// Returns the digit's value, or kHexBase for a character that is no digit.
-uint32_t HexDigitValue(char c) {
-    if (IsDecimalDigit(c)) {
-        return static_cast<uint32_t>(c - '0');
-    }
-    if (c >= 'a' && c <= 'f') {
-        return static_cast<uint32_t>(c - 'a') + kDecimalBase;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return static_cast<uint32_t>(c - 'A') + kDecimalBase;
-    }
-    return kHexBase;
-}
 
 bool IsX(char c) {
     return c == 'x' || c == 'X';
@@ -44,7 +27,8 @@ bool ReadDigits(const std::string& text, std::size_t pos, uint32_t base, uint64_
     }
     uint64_t accumulated = 0;
     for (; pos < text.size(); ++pos) {
-        const uint32_t digit = HexDigitValue(text[pos]);
+        const int value = HexDigitValue(text[pos]);
+        const uint32_t digit = value == kNotAHexDigit ? base : static_cast<uint32_t>(value);
         if (digit >= base) {
             return false;
         }

@@ -11,13 +11,13 @@
 #include "discovery/DiscoveryReplyStore.h"
 #include "discovery/DiscoverySocket.h"
 #include "platform/Sockets.h"
+#include "platform/Tick.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 constexpr int kMicrosecondsPerMillisecond = 1000;
-constexpr int kMillisecondsPerSecond = 1000;
 
 // Rounded up: a wait must never end before its full period (rounding down
 // turned the 0.4 s wait into 399 ms).

@@ -7,7 +7,6 @@
 namespace {
 
 constexpr int kSocketOptionOn = 1;
-constexpr uint32_t kAnyAddress = 0;
 
 }  // namespace
 

@@ -6,27 +6,12 @@
 namespace {
 
 constexpr size_t kGroupWidth = 3;  // two digits and a separator
-constexpr int kHexBase = 16;
-constexpr int kDecimalDigits = 10;
 
 bool IsGroupSeparator(char c) {
     return c == ' ' || c == '.' || c == '\0';
 }
 
 }  // namespace
-
-int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + kDecimalDigits;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + kDecimalDigits;
-    }
-    return kNotAHexDigit;
-}
 
 uint8_t ParseHexPairs(const char* text, uint8_t* out) {
     // The last group's separator is at the latest the terminating zero, so

@@ -3,10 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Value 0 to 15 of a hexadecimal digit ("0"-"9", "A"-"F", "a"-"f"), or
-// kNotAHexDigit for any other character.
-constexpr int kNotAHexDigit = -1;
-int HexDigitValue(char c);
+#include "common/HexDigit.h"
 
 // Turns a zero-terminated text of two-digit hexadecimal groups, each followed
 // by a blank, a dot or the end of the text ("00.1A.2B.3C.4D.5E"), into bytes.

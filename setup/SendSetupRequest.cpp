@@ -8,15 +8,13 @@
 
 #include "common/BroadcastSend.h"
 #include "common/ScopeExit.h"
+#include "platform/Tick.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 constexpr int kOptionOn = 1;
-constexpr long kMillisecondsPerSecond = 1000;
-constexpr uint32_t kAnyAddress = 0;
-constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFF;  // 255.255.255.255
 
 // Waits for the device's confirmation. Each wait lasts the full reply wait
 // (the time-out is worked out afresh for every wait), but none reaches past

@@ -21,6 +21,7 @@
 #include "setup/HexPairs.h"
 #include "setup/SetupRequest.h"
 #include "tests/support/LabSupport.h"
+#include "tests/support/TestLimits.h"
 
 namespace {
 
@@ -28,8 +29,6 @@ constexpr char kMacText[] = "00.1A.2B.3C.4D.5E";
 constexpr char kSimMac[] = "mac=00.1A.2B.3C.4D.5E";
 // Most cases need only that a wait ends; one second keeps the suite quick.
 constexpr int kQuickWaitSeconds = 1;
-// Only catches a call that hangs.
-constexpr double kHangSeconds = 20.0;
 
 #define ASSERT_SIM_READY(sim) ASSERT_TRUE((sim).ready()) << (sim).failure()
 
@@ -217,7 +216,7 @@ TEST_P(SetupReplies, AcceptOnlyAConfirmationFromTheDevice) {
     const Outcome outcome = SendAndTime(Request(true, DeviceIp(5)));
 
     EXPECT_EQ(outcome.result, c.confirms ? kSetupSuccess : kSetupNoReply);
-    EXPECT_LT(outcome.seconds, kHangSeconds);
+    EXPECT_LT(outcome.seconds, kLabHangSeconds);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SetupReplies,
@@ -276,7 +275,7 @@ TEST(SetupWaits, NoAnswerFailsAfterTheFullFiveSeconds) {
 
     EXPECT_EQ(outcome.result, kSetupNoReply);
     EXPECT_GE(outcome.seconds, 4.9);
-    EXPECT_LT(outcome.seconds, kHangSeconds);
+    EXPECT_LT(outcome.seconds, kLabHangSeconds);
 }
 
 TEST(SetupWaits, ConfirmationAmidNonMatchingDatagramsIsFound) {
@@ -297,7 +296,7 @@ TEST(SetupWaits, EndlessNonMatchingDatagramsEndAtTheOverallCap) {
 
     EXPECT_EQ(outcome.result, kSetupWaitCapReached);
     EXPECT_GE(outcome.seconds, 2.4);
-    EXPECT_LT(outcome.seconds, kHangSeconds);
+    EXPECT_LT(outcome.seconds, kLabHangSeconds);
 }
 
 // --- Refusals before anything is sent ---------------------------------------------

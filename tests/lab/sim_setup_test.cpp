@@ -7,17 +7,11 @@
 
 #include "sim/SimDevice.h"
 #include "sim/SimSetup.h"
+#include "tests/lab/SimDeviceSupport.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-SimDevice Parsed(const std::string& settings) {
-    SimDevice device = DefaultSimDevice(0, {192, 168, 1, 100});
-    std::string error;
-    EXPECT_TRUE(ApplyDeviceSettings(settings, &device, &error)) << error;
-    return device;
-}
 
 // KVM47JS, code 2, MAC 00.1A.2B.3C.4D.5E, 10.231.101.9, 255.255.0.0,
 // 10.231.0.1, port 4002, baud code 5.

@@ -10,18 +10,12 @@
 #include "sim/SimDevice.h"
 #include "sim/SimDiscovery.h"
 #include "sim/SimOptions.h"
+#include "tests/lab/SimDeviceSupport.h"
 #include "tests/support/LabSupport.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-SimDevice Parsed(const std::string& settings) {
-    SimDevice device = DefaultSimDevice(0, {192, 168, 1, 100});
-    std::string error;
-    EXPECT_TRUE(ApplyDeviceSettings(settings, &device, &error)) << error;
-    return device;
-}
 
 bool Parse(std::vector<std::string> words, SimOptions* options, std::string* error) {
     words.insert(words.begin(), "velquint-sim");

@@ -20,19 +20,17 @@
 #include "idassign/DeviceId.h"
 #include "tests/support/LoopbackSim.h"
 #include "tests/support/TcpListener.h"
+#include "tests/support/TestFrames.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test_frames::Bytes;
 
 // For the faults that end in a time-out: short, so the suite stays quick.
 constexpr uint32_t kShortTimeoutMs = 300;
 constexpr int kNoDetail = -1;
 // Beyond a time-out, for a loaded machine; far below the flood's 8 s.
 constexpr uint32_t kFloodMarginMs = 2000;
-
-const Bytes kWorkedRequest = {0x19, 0x01, 0x01, 0x00, 0x00, 0x00, 0x02,
-                              0xFD, 0x02, 0x5A, 0x05, 0x35, 0x06, 0x03};
 
 int OpenTo(COM_Class& channel, uint16_t port) {
     channel.Kind = TransportKind::Tcp;
@@ -74,7 +72,7 @@ TEST_P(SimFaults, EndTheTransactionWithTheirCode) {
     const std::vector<LoopbackSim::Frame> frames = sim.Frames();
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_TRUE(frames[0].valid);
-    EXPECT_EQ(HexText(frames[0].bytes), HexText(kWorkedRequest));
+    EXPECT_EQ(HexText(frames[0].bytes), HexText(test_frames::kWorkedSetIdRequest));
     channel.Close();
 }
 

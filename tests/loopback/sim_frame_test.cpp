@@ -9,15 +9,13 @@
 #include "sim/SimDevice.h"
 #include "sim/SimFrame.h"
 #include "sim/SimOptions.h"
+#include "tests/support/TestFrames.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test_frames::Bytes;
 
-// Set ID with ID 5 as the first request of a run: address 1, function 2,
-// command 0x5A, count 2, check 0xFD, CRC 0x0635.
-const Bytes kWorkedRequest = {0x19, 0x01, 0x01, 0x00, 0x00, 0x00, 0x02,
-                              0xFD, 0x02, 0x5A, 0x05, 0x35, 0x06, 0x03};
+const Bytes& kWorkedRequest = test_frames::kWorkedSetIdRequest;
 
 SimRequest WorkedRequest() {
     SimRequest request;

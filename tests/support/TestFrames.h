@@ -14,6 +14,12 @@ namespace test_frames {
 
 using Bytes = std::vector<uint8_t>;
 
+// Set ID with ID 5 as the first request of a run, the worked example of the
+// frame tables: address 1, function 2, command 0x5A, count 2, check 0xFD,
+// CRC 0x0635.
+inline const Bytes kWorkedSetIdRequest = {0x19, 0x01, 0x01, 0x00, 0x00, 0x00, 0x02,
+                                          0xFD, 0x02, 0x5A, 0x05, 0x35, 0x06, 0x03};
+
 // CRC-16/ARC, bit by bit: reflected polynomial 0xA001, initial value 0, no
 // final XOR; "123456789" gives 0xBB3D.
 uint16_t BitwiseCrc16Arc(const uint8_t* bytes, size_t length);

@@ -8,10 +8,11 @@
 #include "discovery/DeviceTable.h"
 #include "discovery/DiscoverDevices.h"
 #include "discovery/TextFormats.h"
+#include "tests/support/TestFrames.h"
+
+using test_frames::Bytes;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 const Bytes kFullRecord = {
     0x00, 0x1a, 0x2b, 0xc3, 0x0d, 0xfe,  // MAC

@@ -4,10 +4,11 @@
 
 #include <string>
 #include <vector>
+#include "tests/support/TestFrames.h"
+
+using test_frames::Bytes;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 // A discovery reply: "KVM47JR", the search command, then the record.
 Bytes Reply(const Bytes& record) {

@@ -6,10 +6,11 @@
 #include <vector>
 
 #include "discovery/DiscoveryDatagram.h"
+#include "tests/support/TestFrames.h"
+
+using test_frames::Bytes;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 Bytes Record(size_t length, uint8_t fill) {
     return Bytes(length, fill);

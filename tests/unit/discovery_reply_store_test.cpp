@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "discovery/DeviceTable.h"
+#include "tests/support/TestFrames.h"
+
+using test_frames::Bytes;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t kUntouched = 0xA5;
 

@@ -20,6 +20,7 @@
 #include "channel/TransportHid.h"
 #include "idassign/DeviceId.h"
 #include "tests/support/TestFrames.h"
+#include "tests/support/TestLimits.h"
 
 namespace {
 
@@ -31,12 +32,11 @@ using fakehid::ReportOf;
 using fakehid::ScriptedRead;
 using test_frames::SetIdReply;
 
-// Only there to stop a broken test from hanging the suite.
-constexpr uint64_t kHangBoundMs = 5000;
 // Each report write has its own bound; the transaction's time-out is moot.
 constexpr uint32_t kUnusedTimeoutMs = 3000;
 
-std::vector<uint8_t> Bytes(std::size_t count, uint8_t first = 0) {
+// `count` bytes counting up from `first`.
+std::vector<uint8_t> CountingBytes(std::size_t count, uint8_t first = 0) {
     std::vector<uint8_t> bytes(count);
     for (std::size_t i = 0; i < count; ++i) {
         bytes[i] = static_cast<uint8_t>(first + i);
@@ -84,11 +84,11 @@ TEST(HidReports, OutputReportCarriesIdCountPieceAndZeroFill) {
                                 0x5A, 0x05, 0x35, 0x06, 0x03});
     EXPECT_EQ(report, expected);
 
-    const std::vector<uint8_t> longer = Bytes(100, 1);
+    const std::vector<uint8_t> longer = CountingBytes(100, 1);
     EXPECT_EQ(PackOutputReport(longer.data(), longer.size(), report.data()), 62u);
     EXPECT_EQ(report[0], 0x01);
     EXPECT_EQ(report[1], 62);
-    EXPECT_EQ(std::vector<uint8_t>(report.begin() + 2, report.end()), Bytes(62, 1));
+    EXPECT_EQ(std::vector<uint8_t>(report.begin() + 2, report.end()), CountingBytes(62, 1));
 }
 
 TEST(HidReports, InputReportPayloadNeverReachesPastWhatArrived) {
@@ -238,7 +238,7 @@ TEST_F(HidTransport, FrameIsCutIntoPiecesOfSixtyTwo) {
     };
     for (const Case& c : cases) {
         device_->written.clear();
-        const std::vector<uint8_t> frame = Bytes(c.length, 0x80);
+        const std::vector<uint8_t> frame = CountingBytes(c.length, 0x80);
         EXPECT_EQ(Send(frame), 0) << c.length;
         ASSERT_EQ(device_->written.size(), c.counts.size()) << c.length;
         std::vector<uint8_t> carried;
@@ -269,7 +269,7 @@ TEST_F(HidTransport, FailedOrTimedOutWriteStopsTheFrame) {
     for (HidIoResult failure : {HidIoResult::TimedOut, HidIoResult::Failed}) {
         device_->written.clear();
         device_->writeResults = {HidIoResult::Ok, failure};
-        EXPECT_EQ(Send(Bytes(200)), kHidSendFailed);
+        EXPECT_EQ(Send(CountingBytes(200)), kHidSendFailed);
         EXPECT_EQ(device_->written.size(), 1u);  // nothing after the failed report
     }
 }
@@ -283,7 +283,7 @@ TEST_F(HidTransport, ReplyInOneReport) {
 }
 
 TEST_F(HidTransport, ReplySpreadOverReports) {
-    const std::vector<uint8_t> data = Bytes(100, 3);
+    const std::vector<uint8_t> data = CountingBytes(100, 3);
     const std::vector<uint8_t> reply = SetIdReply(data);  // 113 bytes
     device_->reads.push_back(InputReport({reply.begin(), reply.begin() + 62}));
     device_->reads.push_back(InputReport({reply.begin() + 62, reply.begin() + 100}));
@@ -293,7 +293,7 @@ TEST_F(HidTransport, ReplySpreadOverReports) {
 }
 
 TEST_F(HidTransport, CountBeyondTheReportDeliversOnlyWhatTheReportHolds) {
-    const std::vector<uint8_t> reply = SetIdReply(Bytes(100, 3));
+    const std::vector<uint8_t> reply = SetIdReply(CountingBytes(100, 3));
     // Both reports claim more than 62 bytes; reading past the first one
     // would feed 62 + 193 bytes and break the frame.
     device_->reads.push_back(InputReport({reply.begin(), reply.begin() + 62}, 255));

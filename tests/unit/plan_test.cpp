@@ -128,9 +128,10 @@ TEST(Plan, RefusesWithFileLineAndColumn) {
 TEST(Plan, TakesPlansAsSpreadsheetsWriteThem) {
     std::vector<PlanRow> rows;
     std::vector<std::string> refusals;
-    ASSERT_TRUE(ReadPlan("\xEF\xBB\xBF# commissioning of line 3\r\nmac,ip\r\n,\r\n\r\n"
-                         "00.1A.2B.3C.4D.5E,10.0.0.9\r\n#00.1A.2B.3C.4D.5F,10.0.0.8\r\n",
-                         "plan.csv", &rows, &refusals))
+    ASSERT_TRUE(
+        ReadPlan("\xEF\xBB\xBF# commissioning of line 3\r\nmac,ip\r\n,\r\n\r\n"
+                 "00.1A.2B.3C.4D.5E,10.0.0.9\r\n#00.1A.2B.3C.4D.5F,10.0.0.8\r\n",
+                 "plan.csv", &rows, &refusals))
         << refusals.front();
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].line, 5u);

@@ -13,10 +13,10 @@
 #include "channel/ChannelResult.h"
 #include "platform/Interfaces.h"
 #include "tests/support/TcpListener.h"
+#include "tests/support/TestLimits.h"
 
 namespace {
 
-constexpr uint32_t kLoopback = 0x7F000001;
 constexpr int kWaitMs = 5000;
 
 // A UDP socket on 127.0.0.1 that tells the interface of each datagram.
@@ -26,7 +26,7 @@ struct LoopbackUdp {
 
     LoopbackUdp() {
         SetSocketOption(socket, SocketOption::PacketInfo, 1);
-        BindSocket(socket, kLoopback, 0);
+        BindSocket(socket, kLoopbackIp, 0);
         LocalPort(socket, &port);
     }
     ~LoopbackUdp() { CloseSocket(socket); }
@@ -35,14 +35,14 @@ struct LoopbackUdp {
 
     bool Send(size_t length, uint8_t fill) {
         const std::vector<uint8_t> bytes(length, fill);
-        return SendDatagram(socket, bytes.data(), bytes.size(), kLoopback, port, 0) ==
+        return SendDatagram(socket, bytes.data(), bytes.size(), kLoopbackIp, port, 0) ==
                static_cast<ssize_t>(length);
     }
 };
 
 unsigned LoopbackIndex() {
     for (const NetworkInterface& entry : ListIpv4Interfaces()) {
-        if (entry.loopback && entry.address == kLoopback) {
+        if (entry.loopback && entry.address == kLoopbackIp) {
             return entry.index;
         }
     }

@@ -9,14 +9,12 @@
 #include <thread>
 
 #include "channel/Tick.h"
+#include "tests/support/TestLimits.h"
 
 namespace {
 
-constexpr uint32_t kLoopback = 0x7F000001;
 constexpr int kNoLimit = -1;
 constexpr int kShortMs = 50;
-// Only there to stop a broken test from hanging the suite.
-constexpr uint64_t kHangBoundMs = 5000;
 
 }  // namespace
 
@@ -50,9 +48,9 @@ TEST(WakeUp, WaitTellsAReadableSocketApartFromTheWakeUp) {
     WakeUp wake;
     const SocketHandle udp = OpenUdpSocket();
     uint16_t port = 0;
-    ASSERT_TRUE(BindSocket(udp, kLoopback, 0) && LocalPort(udp, &port));
+    ASSERT_TRUE(BindSocket(udp, kLoopbackIp, 0) && LocalPort(udp, &port));
     const uint8_t byte = 7;
-    ASSERT_EQ(SendDatagram(udp, &byte, 1, kLoopback, port, 0), 1);
+    ASSERT_EQ(SendDatagram(udp, &byte, 1, kLoopbackIp, port, 0), 1);
 
     const WaitOutcome outcome = WaitReadableOrWoken(udp, &wake, kHangBoundMs);
     EXPECT_TRUE(outcome.readable);

@@ -1,5 +1,5 @@
-#include "cli/ReportEvent.h"
 #include "cli/Reporter.h"
+#include "cli/ReportEvent.h"
 
 #include <gtest/gtest.h>
 

@@ -21,14 +21,13 @@
 #include "channel/TransportSerial.h"
 #include "idassign/DeviceId.h"
 #include "tests/support/TestFrames.h"
+#include "tests/support/TestLimits.h"
 
 namespace {
 
 using test_frames::ReplyFrame;
 using test_frames::SetIdReply;
 
-// Only there to stop a broken test from hanging the suite.
-constexpr int kHangBoundMs = 5000;
 // The serial send waits for no reply, so the transaction's time-out is moot.
 constexpr uint32_t kUnusedTimeoutMs = 3000;
 

@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "discovery/DeviceTable.h"
+#include "tests/support/TestFrames.h"
+
+using test_frames::Bytes;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 // A 23-byte record with the given MAC, IP and a tag in its baud-code byte
 // that tells records with equal keys apart.

@@ -11,7 +11,7 @@ JOBS ?= $(shell nproc)
 # costs a sixth less compile time than at -O2 and keeps the warnings that
 # need optimisation (maybe-uninitialized).
 BUILD_OPTIONS = -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
-	-DVELQUINT_BUILD_BENCH=OFF
+	-DVELQUINT_BUILD_BENCH=OFF -DVELQUINT_BUILD_DOCS=OFF
 # The benchmarks' own build: optimised as a release is, so that their
 # figures say what the tool costs.
 BENCH_DIR ?= build-bench
@@ -21,7 +21,7 @@ BENCH_OPTIONS = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELQUINT_BUILD_BENCH=ON
 ASAN_DIR ?= build-asan
 ASAN_BUILD_OPTIONS = -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
 	-DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DVELQUINT_SANITIZE=ON -DVELQUINT_FUZZ=ON \
-	-DVELQUINT_BUILD_BENCH=OFF
+	-DVELQUINT_BUILD_BENCH=OFF -DVELQUINT_BUILD_DOCS=OFF
 # The cross build for 64-bit Windows (cmake/mingw-w64.cmake): the core, the
 # window where a Qt 6 for Windows is found, and the tests that run under
 # wine. Without -g: nothing debugs the test programs there, and the debug
@@ -36,8 +36,9 @@ PACKAGE_DIR ?= build-package
 FUZZ_SECONDS ?= 600
 SOAK_SECONDS ?= 600
 # Most tests wait (for a peer, a timer, the lab) far more than they compute,
-# so ctest runs more of them at once than there are cores.
-TEST_JOBS ?= $(shell echo $$(( $(JOBS) * 2 )))
+# so ctest runs four of them at once a core: on two cores the everyday suite
+# takes a third less time than with two a core, every test passing alike.
+TEST_JOBS ?= $(shell echo $$(( $(JOBS) * 4 )))
 # Every program the sanitizer build runs, and every child it starts, stops at
 # the first report and fails its test.
 SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
@@ -122,11 +123,13 @@ fuzz-smoke: build-asan
 
 # A minute of the fault soak, in the sanitizer build.
 soak-minute: build-asan
+	@cmake --build $(ASAN_DIR) -j $(JOBS) --target velquint_soak
 	@$(SANITIZER_ENV) $(CTEST) $(ASAN_DIR) --output-on-failure -L soak
 
 # Searches, setups and Set IDs against misbehaving simulated devices for
 # SOAK_SECONDS (default 600), in a lab of network namespaces (needs root).
 soak: build
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint_soak
 	@VELQUINT_SIM=$(BUILD_DIR)/sim/velquint-sim ./tests/lab/lab.sh --devices 2 -- \
 		$(BUILD_DIR)/tests/soak/velquint_soak --seconds $(SOAK_SECONDS)
 

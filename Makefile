@@ -29,7 +29,8 @@ ASAN_BUILD_OPTIONS = -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
 WINDOWS_DIR ?= build-windows
 WINDOWS_OPTIONS = -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
 	-DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1" -DVELQUINT_BUILD_BENCH=OFF \
-	-DVELQUINT_LINUX_SIM=$(CURDIR)/$(BUILD_DIR)/sim/velquint-sim
+	-DVELQUINT_LINUX_SIM=$(CURDIR)/$(BUILD_DIR)/sim/velquint-sim \
+	-DVELQUINT_LINUX_CLI=$(CURDIR)/$(BUILD_DIR)/cli/velquint -DVELQUINT_BUILD_CLI=ON
 # The Release build that the Debian packages are made from: installed under
 # /usr, with Debian's hardening flags, no tests or benchmarks.
 PACKAGE_DIR ?= build-package
@@ -244,7 +245,7 @@ windows:
 # runs here sends on UDP port 3195. One wine prefix for the run
 # (tests/windows/wine-tests.sh).
 test-windows: windows configure
-	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint-sim
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint-sim velquint
 	@./tests/windows/wine-tests.sh $(WINDOWS_DIR) --output-on-failure -j $(TEST_JOBS)
 
 clean:

@@ -24,7 +24,8 @@ std::vector<NetworkInterface> ListIpv4Interfaces();
 
 // Every interface once, with its first IPv4 address if it has one, in the
 // system's order: also those a search cannot use (down, without an address),
-// which the doctor tells of.
+// which the doctor tells of; on Windows not the tunnel adapters without
+// IPv4 that it keeps up.
 std::vector<NetworkInterface> ListInterfaces();
 
 // if_nametoindex and if_indextoname: 0 and an empty name for none.

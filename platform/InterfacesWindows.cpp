@@ -113,7 +113,11 @@ std::vector<NetworkInterface> ListInterfaces() {
                 SetAddress(&entry, *unicast);
             }
         }
-        interfaces.push_back(std::move(entry));
+        // Windows keeps tunnel adapters (Teredo, IP-HTTPS) up without IPv4:
+        // no search could use them, and no one asks about them.
+        if (entry.hasIpv4 || entry.broadcastCapable) {
+            interfaces.push_back(std::move(entry));
+        }
     }
     return interfaces;
 }

@@ -3,6 +3,7 @@
 #include <bitset>
 
 #include "cli/Values.h"
+#include "cli/doctor/SystemChecks.h"
 #include "platform/Interfaces.h"
 
 namespace {
@@ -102,7 +103,7 @@ Findings InterfaceFindings(const std::vector<LocalInterface>& interfaces,
             finding.token = "interface-down";
             finding.severity = Severity::Problem;
             finding.text = interface.name + " is down: nothing is sent out of it";
-            finding.fix = "connect its cable, or: sudo ip link set " + interface.name + " up";
+            finding.fix = "connect its cable, or: " + BringUpCommand(interface.name);
         } else if (!interface.hasAddress) {
             finding.token = "interface-no-address";
             finding.severity = onlyName.empty() ? Severity::Note : Severity::Problem;

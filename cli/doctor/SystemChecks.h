@@ -20,6 +20,9 @@ void NamePortHolders(Finding* finding);
 // goes out of.
 Findings FirewallFindings(const std::vector<LocalInterface>& interfaces);
 
+// The command that brings a network interface up that is down.
+std::string BringUpCommand(const std::string& interfaceName);
+
 // The help's words on what is checked, and on the firewall's fix.
 std::string SystemChecksHelp();
 std::string FirewallFixHelp();

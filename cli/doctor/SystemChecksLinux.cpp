@@ -25,6 +25,10 @@ void NamePortHolders(Finding* finding) {
     }
 }
 
+std::string BringUpCommand(const std::string& interfaceName) {
+    return "sudo ip link set " + interfaceName + " up";
+}
+
 std::string SystemChecksHelp() {
     return "Checks, without sending anything, what stands between this machine and the devices: "
            "UDP port " +

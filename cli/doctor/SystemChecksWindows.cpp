@@ -27,6 +27,11 @@ Findings FirewallFindings(const std::vector<LocalInterface>& /*interfaces*/) {
     return JudgeDefenderFirewall(firewall, ThisProgramPath(), kDeviceUdpPort);
 }
 
+std::string BringUpCommand(const std::string& interfaceName) {
+    return "as an administrator: netsh interface set interface name=\"" + interfaceName +
+           "\" admin=enabled";
+}
+
 std::string SystemChecksHelp() {
     return "Checks, without sending anything, what stands between this machine and the devices: "
            "UDP port " +

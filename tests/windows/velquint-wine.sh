@@ -18,8 +18,9 @@ refuse() {
     exit "$NOT_IN_LAB"
 }
 
-[ -n "${VELQUINT_LAB_WINE_PREFIX:-}" ] && [ "${WINEPREFIX:-}" = "$VELQUINT_LAB_WINE_PREFIX" ] ||
+if [ -z "${VELQUINT_LAB_WINE_PREFIX:-}" ] || [ "${WINEPREFIX:-}" != "$VELQUINT_LAB_WINE_PREFIX" ]; then
     refuse "WINEPREFIX is not the prefix lab-wine.sh made and checked"
+fi
 server="${VELQUINT_LAB_WINE_SERVER:?}"
 [ "$(stat -L -c %i "/proc/$server/ns/net" 2>/dev/null)" = \
     "$(stat -L -c %i "/run/netns/${VELQUINT_LAB_TOOL_NS:?}" 2>/dev/null)" ] ||

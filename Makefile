@@ -32,7 +32,8 @@ ASAN_BUILD_OPTIONS = -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
 WINDOWS_DIR ?= build-windows
 WINDOWS_OPTIONS = -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
 	-DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1" -DVELQUINT_BUILD_BENCH=OFF \
-	-DVELQUINT_LINUX_SIM=$(CURDIR)/$(BUILD_DIR)/sim/velquint-sim
+	-DVELQUINT_LINUX_SIM=$(CURDIR)/$(BUILD_DIR)/sim/velquint-sim \
+	-DVELQUINT_LINUX_CLI=$(CURDIR)/$(BUILD_DIR)/cli/velquint -DVELQUINT_BUILD_CLI=ON
 # The Release build that the Debian packages are made from: installed under
 # /usr, with Debian's hardening flags, no tests or benchmarks.
 PACKAGE_DIR ?= build-package
@@ -57,9 +58,9 @@ CHECK_STEPS = check-docs test test-windows test-asan fuzz-smoke soak-minute test
 	check-packages
 
 .PHONY: all deps configure build build-tool build-demo run test check demo bench bench-code \
-	bench-startup bench-search bench-setup bench-setid bench-cli bench-station bench-engine screenshot clean configure-asan \
+	bench-startup bench-search bench-setup bench-setid bench-cli bench-station bench-engine bench-windows screenshot clean configure-asan \
 	build-asan test-asan fuzz-smoke soak-minute fuzz soak configure-bench build-bench \
-	test-dissector package check-packages check-docs windows test-windows
+	test-dissector package check-packages check-docs windows test-windows windows-package
 
 all: build
 
@@ -180,6 +181,11 @@ bench-setid: build-bench
 bench-cli: build-bench
 	@./bench/cli.sh $(BENCH_DIR)
 
+# velquint.exe under wine beside Linux's velquint: apply of 255 devices
+# restarting 5 s at 5 % loss, in a lab with its own wine prefix (root).
+bench-windows: build-bench windows-package
+	@./bench/windows.sh $(BENCH_DIR) $(WINDOWS_PACKAGE_DIR)
+
 # The commissioning engine in virtual time against segments in memory: 4,096
 # devices restarting 10 s at 10 % loss, and two of bench-cli's lab cases.
 bench-engine: build-bench
@@ -245,13 +251,26 @@ windows:
 	$(call configure_dir,$(WINDOWS_DIR),$(WINDOWS_OPTIONS))
 	@cmake --build $(WINDOWS_DIR) -j $(JOBS)
 
+# velquint-1.06-windows-x86_64.zip in $(WINDOWS_PACKAGE_DIR): velquint.exe of a
+# Release cross build, its install notes and the manual as text, rendered
+# from the Linux build's velquint(1) (packaging/windows).
+WINDOWS_PACKAGE_DIR ?= build-windows-package
+WINDOWS_PACKAGE_OPTIONS = -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
+	-DCMAKE_BUILD_TYPE=Release -DVELQUINT_BUILD_TESTS=OFF -DVELQUINT_BUILD_BENCH=OFF \
+	-DVELQUINT_LINUX_MAN_PAGE=$(CURDIR)/$(BUILD_DIR)/docs/man/velquint.1
+windows-package: configure
+	@./scripts/install-deps.sh --windows
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint_man_pages
+	$(call configure_dir,$(WINDOWS_PACKAGE_DIR),$(WINDOWS_PACKAGE_OPTIONS))
+	@cmake --build $(WINDOWS_PACKAGE_DIR) -j $(JOBS) --target velquint_windows_package
+
 # Its unit tests under wine, and the channel against the Linux velquint-sim
 # over loopback TCP and a pseudo-terminal opened as a COM port; nothing that
 # runs here sends on UDP port 3195. One wine prefix for the run
 # (tests/windows/wine-tests.sh).
 test-windows: windows configure
-	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint-sim
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target velquint-sim velquint
 	@./tests/windows/wine-tests.sh $(WINDOWS_DIR) --output-on-failure -j $(TEST_JOBS)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BENCH_DIR) $(PACKAGE_DIR) $(WINDOWS_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BENCH_DIR) $(PACKAGE_DIR) $(WINDOWS_DIR) $(WINDOWS_PACKAGE_DIR)

@@ -1,7 +1,5 @@
 #include "cli/Devices.h"
 
-#include <net/if.h>
-
 #include <algorithm>
 #include <map>
 
@@ -10,6 +8,7 @@
 #include "cli/Row.h"
 #include "common/ByteOrder.h"
 #include "discovery/DeviceListRows.h"
+#include "platform/Interfaces.h"
 
 namespace {
 
@@ -21,17 +20,15 @@ std::optional<uint32_t> Address(const DeviceRecordView& record, size_t offset) {
     return ReadBigEndian32(field);
 }
 
-// Each lookup costs a socket and an ioctl; a search of 255 devices asks
-// about one or two interfaces.
-std::string InterfaceName(unsigned index) {
+// Each lookup costs a socket and an ioctl (on Windows, the adapter list); a
+// search of 255 devices asks about one or two interfaces.
+std::string KnownInterfaceName(unsigned index) {
     static std::map<unsigned, std::string> names;
     const auto known = names.find(index);
     if (known != names.end()) {
         return known->second;
     }
-    char name[IF_NAMESIZE] = {};
-    const bool named = index != 0 && if_indextoname(index, name) != nullptr;
-    return names[index] = named ? name : "";
+    return names[index] = InterfaceName(index);
 }
 
 }  // namespace
@@ -56,7 +53,7 @@ FoundDevice ReadFoundDevice(const std::vector<uint8_t>& bytes,
     device.baudRate = texts.subItems[kSubItemBaudRate];
     device.interfaceIndexes = interfaces;
     for (const unsigned index : interfaces) {
-        const std::string name = InterfaceName(index);
+        const std::string name = KnownInterfaceName(index);
         if (!name.empty()) {
             device.interfaces.push_back(name);
         }

@@ -1,18 +1,14 @@
 #include "cli/Output.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <sstream>
 
 #include "cli/Reporter.h"
+#include "platform/ReplaceFile.h"
 
 Format FormatChoice::Chosen() const {
     return json_ ? Format::Json : csv_ ? Format::Csv : Format::Table;
@@ -71,47 +67,23 @@ bool StdoutWritten() {
 }
 
 std::optional<Failure> WriteFileAtomically(const std::string& path, const std::string& content) {
-    const auto failed = [&path](const std::string& what) {
-        return Failure{
-            kExitLocal, "cannot write " + path + ": " + what + ": " + std::strerror(errno), {}};
-    };
-    const size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temporary = folder + "/." + name + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        return failed("no temporary file beside it");
+    const ReplaceOutcome outcome = ReplaceFileContent(path, content);
+    const char* what = nullptr;
+    switch (outcome.failed) {
+        case ReplaceStep::Done:
+            return std::nullopt;
+        case ReplaceStep::Create:
+            what = "no temporary file beside it";
+            break;
+        case ReplaceStep::Write:
+            what = "a write failed";
+            break;
+        case ReplaceStep::Flush:
+            what = "it did not reach the disk";
+            break;
+        case ReplaceStep::Rename:
+            what = "it could not take its place";
+            break;
     }
-    size_t written = 0;
-    while (written < content.size()) {
-        const ssize_t step = write(fd, content.data() + written, content.size() - written);
-        if (step < 0 && errno == EINTR) {
-            continue;
-        }
-        if (step <= 0) {
-            const std::optional<Failure> failure = failed("a write failed");
-            close(fd);
-            unlink(temporary.c_str());
-            return failure;
-        }
-        written += static_cast<size_t>(step);
-    }
-    // mkstemp makes the file for its owner alone; a report is for anyone
-    // who may read the folder, as a file the shell makes would be.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    if (fsync(fd) != 0) {
-        const std::optional<Failure> failure = failed("it did not reach the disk");
-        close(fd);
-        unlink(temporary.c_str());
-        return failure;
-    }
-    if (close(fd) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::optional<Failure> failure = failed("it could not take its place");
-        unlink(temporary.c_str());
-        return failure;
-    }
-    return std::nullopt;
+    return Failure{kExitLocal, "cannot write " + path + ": " + what + ": " + outcome.error, {}};
 }

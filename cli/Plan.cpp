@@ -1,11 +1,10 @@
 #include "cli/Plan.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -217,13 +216,15 @@ std::optional<Failure> ReadPlanFile(const std::string& path, std::vector<PlanRow
         return Failure{kExitUsage, "cannot read the plan " + path + ": " + why, {}};
     };
     const bool standardInput = path == kStandardInput;
-    struct stat status {};
     if (!standardInput) {
-        if (stat(path.c_str(), &status) != 0) {
-            return cannot(std::strerror(errno));
+        std::error_code error;
+        const std::filesystem::file_status status = std::filesystem::status(path, error);
+        if (error) {
+            return cannot(error.message());
         }
-        if (!S_ISREG(status.st_mode)) {
-            return cannot(S_ISDIR(status.st_mode) ? "it is a directory" : "it is no plain file");
+        if (!std::filesystem::is_regular_file(status)) {
+            return cannot(std::filesystem::is_directory(status) ? "it is a directory"
+                                                                : "it is no plain file");
         }
     }
     std::ifstream file;

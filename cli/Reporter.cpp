@@ -1,21 +1,17 @@
 #include "cli/Reporter.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <iostream>
+#include <mutex>
 
 #include "cli/ReportEvent.h"
+#include "platform/Console.h"
 
 namespace {
 
 constexpr char kClearLine[] = "\r\033[K";
 constexpr char kLineUp[] = "\033[A";
-constexpr char kDumbTerminal[] = "dumb";
 constexpr size_t kLeastWidth = 20;
 
 std::string Prefixed(const std::string& message) {
@@ -110,7 +106,12 @@ std::string Timestamp() {
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
         1000;
     std::tm utc{};
-    gmtime_r(&seconds, &utc);
+    {
+        // std::gmtime's result is shared by the whole process (on Linux).
+        static std::mutex shared;
+        const std::lock_guard<std::mutex> lock(shared);
+        utc = *std::gmtime(&seconds);
+    }
     char text[32];
     const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
     std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(milliseconds));
@@ -143,9 +144,7 @@ private:
 }  // namespace
 
 ReporterKind ReporterForStderr() {
-    const char* term = std::getenv("TERM");
-    const bool dumb = term == nullptr || std::strcmp(term, kDumbTerminal) == 0;
-    return isatty(STDERR_FILENO) == 1 && !dumb ? ReporterKind::Terminal : ReporterKind::Lines;
+    return InspectStderr().redraws ? ReporterKind::Terminal : ReporterKind::Lines;
 }
 
 std::unique_ptr<Reporter> MakeReporter(ReporterKind kind, std::ostream& out, size_t width,
@@ -165,8 +164,7 @@ std::unique_ptr<Reporter> ChooseReporter(bool jsonLines) {
     if (jsonLines) {
         return MakeReporter(ReporterKind::JsonLines, std::cout);
     }
-    winsize size{};
-    const bool known = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0;
-    return MakeReporter(ReporterForStderr(), std::cerr, known ? size.ws_col : 80,
-                        known ? size.ws_row : 24);
+    const StderrTerminal terminal = InspectStderr();
+    return MakeReporter(terminal.redraws ? ReporterKind::Terminal : ReporterKind::Lines, std::cerr,
+                        terminal.columns, terminal.lines);
 }

@@ -1,16 +1,15 @@
 #include "cli/Search.h"
 
-#include <net/if.h>
-
 #include "cli/Reporter.h"
 #include "discovery/DiscoverDevices.h"
+#include "platform/Interfaces.h"
 
 std::optional<Failure> FindInterface(const std::string& name, unsigned* index) {
     *index = 0;
     if (name.empty()) {
         return std::nullopt;
     }
-    *index = if_nametoindex(name.c_str());
+    *index = InterfaceIndex(name);
     if (*index == 0) {
         return Failure{kExitLocal, "no interface named " + name, {}};
     }

@@ -9,6 +9,7 @@
 #include "cli/Options.h"
 #include "cli/Values.h"
 #include "common/BaudRate.h"
+#include "platform/SerialPort.h"
 
 namespace {
 constexpr char kDeviceFolder[] = "/dev/";
@@ -21,10 +22,11 @@ void TransportChoice::AddOptions(CLI::App& command) {
     auto* port = command.add_option("-p,--port", this->port, "TCP: the device's service port")
                      ->type_name("PORT")
                      ->check(PortCheck());
-    auto* serial = command
-                       .add_option("--serial", this->serial,
-                                   "Serial: the port (ttyUSB0, /dev/ttyS0, COM1 for ttyS0)")
-                       ->type_name("DEVICE");
+    auto* serial =
+        command
+            .add_option("--serial", this->serial,
+                        std::string("Serial: the port (") + SerialPortNameExamples() + ")")
+            ->type_name("DEVICE");
     auto* baud = command
                      .add_option("--baud", this->baud,
                                  "Serial: the line speed, a rate the devices have (300 to 115200)")
@@ -111,9 +113,8 @@ Failure OpenFailure(const COM_Class& channel, const TransportChoice& choice, int
         case TransportKind::Serial:
             return {kExitLocal,
                     "cannot open " + choice.Describe() + ": " + why +
-                        (code == kSerialOpenFailed
-                             ? "; serial ports open only for users in the dialout group"
-                             : ""),
+                        (code == kSerialOpenFailed ? std::string("; ") + SerialOpenAdvice()
+                                                   : std::string()),
                     {}};
         default:
             return {kExitNotFound, "cannot open " + choice.Describe() + ": " + why, {}};

@@ -51,7 +51,7 @@ std::optional<Mac> ReadMac(const std::string& text, std::string* why) {
     return mac;
 }
 
-std::optional<uint32_t> ReadAddress(const std::string& text, std::string* why) {
+std::optional<uint32_t> ReadDottedAddress(const std::string& text, std::string* why) {
     const std::string expected = "not a dotted IPv4 address (four numbers 0-255)";
     uint32_t address = 0;
     size_t at = 0;
@@ -80,6 +80,11 @@ std::optional<uint32_t> ReadAddress(const std::string& text, std::string* why) {
     if (at != text.size()) {
         return Refuse<uint32_t>(why, expected);
     }
+    return address;
+}
+
+std::optional<uint32_t> ReadAddress(const std::string& text, std::string* why) {
+    const std::optional<uint32_t> address = ReadDottedAddress(text, why);
     if (address == kAllOnesAddress) {
         return Refuse<uint32_t>(why, "the broadcast address, no device's");
     }

@@ -30,6 +30,9 @@ std::optional<Mac> ReadMac(const std::string& text, std::string* why = nullptr);
 // number with a leading zero ("010") is refused, as the window refuses it:
 // other tools read it as octal. 255.255.255.255 is no address either.
 std::optional<uint32_t> ReadAddress(const std::string& text, std::string* why = nullptr);
+// The same four numbers, 255.255.255.255 included: an address that another
+// program wrote (a firewall's rule), not one that a setup would carry.
+std::optional<uint32_t> ReadDottedAddress(const std::string& text, std::string* why = nullptr);
 
 // A decimal number from `lowest` to `highest`, digits only.
 std::optional<uint32_t> ReadNumber(const std::string& text, uint32_t lowest, uint32_t highest,

@@ -102,6 +102,10 @@ VelquintCommandLine AddVelquintCommandLine(CLI::App& app) {
     app.set_version_flag("-V,--version", kVersion);
     app.require_subcommand(1, 1);
     app.fallthrough(false);
+    // CLI11 reads "/name" as an option on Windows; there as here, options
+    // start with '-' and "/plans/line.csv" is a file. Set before the
+    // commands are added: they inherit it.
+    app.allow_windows_style_options(false);
     app.footer("\n" + std::string(kExitCodesHelp) + "\n" + StreamsText());
 
     VelquintCommandLine line;

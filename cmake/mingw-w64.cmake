@@ -20,6 +20,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # no DLL beyond Windows' own.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# ctest runs the test programs through wine (64-bit only: plain `wine` wants
-# the 32-bit part).
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+# ctest runs the test programs through wine64 (plain `wine` wants the 32-bit
+# part), by way of a check that a wine session of the tests' own is there
+# (tests/windows/wine-emulator.sh).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/windows/wine-emulator.sh)

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "discovery/DeviceRecord.h"
+#include "platform/SignedSize.h"
 
 using MacAddress = std::array<uint8_t, kMacLength>;
 

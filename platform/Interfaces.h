@@ -15,11 +15,18 @@ struct NetworkInterface {
     bool up = false;
     bool broadcastCapable = false;
     bool loopback = false;
+    bool hasIpv4 = false;  // false: no IPv4 address (ListInterfaces only)
 };
 
 // One entry per IPv4 address, in the system's order: an interface with two
 // addresses appears twice. Empty when the list cannot be read.
 std::vector<NetworkInterface> ListIpv4Interfaces();
+
+// Every interface once, with its first IPv4 address if it has one, in the
+// system's order: also those a search cannot use (down, without an address),
+// which the doctor tells of; on Windows not the tunnel adapters without
+// IPv4 that it keeps up.
+std::vector<NetworkInterface> ListInterfaces();
 
 // if_nametoindex and if_indextoname: 0 and an empty name for none.
 unsigned InterfaceIndex(const std::string& name);

@@ -27,6 +27,11 @@ constexpr std::size_t kSerialPortSettingsSize = 128;
 // the field holds no terminating zero, so that a name is never cut to fit.
 bool SerialDevicePath(const char* portName, std::size_t fieldSize, std::string* path);
 
+// For people: port names as this system has them ("ttyUSB0, /dev/ttyS0,
+// COM1 for ttyS0"; "COM3"), and what to try when a port does not open.
+const char* SerialPortNameExamples();
+const char* SerialOpenAdvice();
+
 enum class SerialOpenResult {
     Opened,
     OpenFailed,       // no such port, in use, or not a port

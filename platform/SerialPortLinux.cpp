@@ -99,6 +99,14 @@ void CloseQuietly(int fd) {
 
 }  // namespace
 
+const char* SerialPortNameExamples() {
+    return "ttyUSB0, /dev/ttyS0, COM1 for ttyS0";
+}
+
+const char* SerialOpenAdvice() {
+    return "serial ports open only for users in the dialout group";
+}
+
 bool SerialDevicePath(const char* portName, std::size_t fieldSize, std::string* path) {
     const void* terminator = std::memchr(portName, '\0', fieldSize);
     if (terminator == nullptr) {

@@ -65,6 +65,14 @@ bool LineFormatTaken(HANDLE handle, uint32_t rate) {
 
 }  // namespace
 
+const char* SerialPortNameExamples() {
+    return "COM3, as the Device Manager names it";
+}
+
+const char* SerialOpenAdvice() {
+    return "a COM port opens for one program at a time: is another one using it?";
+}
+
 bool SerialDevicePath(const char* portName, std::size_t fieldSize, std::string* path) {
     const void* terminator = std::memchr(portName, '\0', fieldSize);
     if (terminator == nullptr) {

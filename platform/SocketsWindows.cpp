@@ -280,12 +280,25 @@ ssize_t SendDatagramVia(SocketHandle socket, const uint8_t* data, size_t length,
     info.ipi_addr.s_addr = htonl(source);
     std::memcpy(WSA_CMSG_DATA(header), &info, sizeof info);
 
+    // wine passes WSASendMsg's control data to no one, so without a default
+    // route its send would fail; IP_UNICAST_IF it hands on to Linux, which
+    // then sends a broadcast out of that interface. Windows takes both. Set
+    // for this send alone: a plain send after it goes where the routes say.
+    const DWORD networkOrderIndex = htonl(interfaceIndex);
+    const bool pinned = setsockopt(socket, IPPROTO_IP, IP_UNICAST_IF,
+                                   reinterpret_cast<const char*>(&networkOrderIndex),
+                                   sizeof networkOrderIndex) == 0;
     DWORD sent = 0;
-    if (WSASendMsg(socket, &message, static_cast<DWORD>(SendFlags(flags)), &sent, nullptr,
-                   nullptr) != 0) {
-        return -1;
+    const bool ok = WSASendMsg(socket, &message, static_cast<DWORD>(SendFlags(flags)), &sent,
+                               nullptr, nullptr) == 0;
+    if (pinned) {
+        const int error = WSAGetLastError();
+        const DWORD anyInterface = 0;
+        setsockopt(socket, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char*>(&anyInterface),
+                   sizeof anyInterface);
+        WSASetLastError(error);
     }
-    return static_cast<ssize_t>(sent);
+    return ok ? static_cast<ssize_t>(sent) : -1;
 }
 
 ssize_t ReceiveDatagram(SocketHandle socket, uint8_t* buffer, size_t size, bool dontWait,

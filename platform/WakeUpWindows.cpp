@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "platform/StopWakeWindows.h"
+
 namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1
@@ -52,15 +54,18 @@ void WakeUp::Clear() {
 
 WaitOutcome WaitReadableOrWoken(SocketHandle socket, const WakeUp* wake, int timeoutMs) {
     const SocketHandle wakeSocket = wake != nullptr ? wake->Descriptor() : kNoSocket;
+    // A request to stop breaks the wait, as a signal breaks poll() on Linux.
+    WakeUp* stop = StopRequestWake();
+    const SocketHandle stopSocket = stop != nullptr ? stop->Descriptor() : kNoSocket;
     WaitOutcome outcome;
-    if (socket == kNoSocket && wakeSocket == kNoSocket) {
+    if (socket == kNoSocket && wakeSocket == kNoSocket && stopSocket == kNoSocket) {
         // select() refuses empty sets; a wait on nothing is a sleep.
         Sleep(timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
         return outcome;
     }
     fd_set readable;
     FD_ZERO(&readable);
-    for (const SocketHandle watched : {socket, wakeSocket}) {
+    for (const SocketHandle watched : {socket, wakeSocket, stopSocket}) {
         if (watched != kNoSocket) {
             FD_SET(watched, &readable);
         }
@@ -74,5 +79,10 @@ WaitOutcome WaitReadableOrWoken(SocketHandle socket, const WakeUp* wake, int tim
     }
     outcome.readable = socket != kNoSocket && FD_ISSET(socket, &readable);
     outcome.woken = wakeSocket != kNoSocket && FD_ISSET(wakeSocket, &readable);
+    if (stopSocket != kNoSocket && FD_ISSET(stopSocket, &readable)) {
+        // Taken here: a later wait waits again, as after EINTR on Linux.
+        stop->Clear();
+        outcome.woken = true;
+    }
     return outcome;
 }

@@ -36,9 +36,10 @@ check_packages=(
 )
 
 # The Windows build: mingw-w64 with the posix thread model (std::thread),
-# 64-bit wine for its tests, and GoogleTest's sources to build for it.
+# 64-bit wine for its tests, GoogleTest's sources to build for it, and groff
+# for the Windows package's manual as text.
 windows_packages=(
-    g++-mingw-w64-x86-64-posix wine64 googletest
+    g++-mingw-w64-x86-64-posix wine64 googletest groff-base
 )
 
 case "${1:-}" in

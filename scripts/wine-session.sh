@@ -29,6 +29,8 @@ wine_session_start() {
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     mkdir "$WINEPREFIX" || return 1
     WINE_SESSION_PREFIX="$WINEPREFIX"
+    # What tests/windows/wine-emulator.sh looks for before it runs a program.
+    export VELQUINT_WINE_SESSION="$WINEPREFIX"
     # -f: in the foreground, so that $! is the server itself; -p: persistent.
     "$WINESERVER" -f -p >/dev/null 2>&1 &
     WINE_SERVER_PID=$!

@@ -2,9 +2,9 @@
 // devices, one finding a line with what to do about it. Sends nothing unless
 // --probe asks for one search request.
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <fstream>
 #include <memory>
 #include <ostream>
 
@@ -14,14 +14,13 @@
 #include "cli/Search.h"
 #include "cli/Signals.h"
 #include "cli/doctor/Finding.h"
-#include "cli/doctor/Firewalls.h"
 #include "cli/doctor/LocalNetwork.h"
 #include "cli/doctor/PortCheck.h"
+#include "cli/doctor/SystemChecks.h"
 #include "discovery/DiscoverDevices.h"
+#include "platform/Routes.h"
 
 namespace {
-
-constexpr char kRouteTable[] = "/proc/net/route";
 
 class DoctorReport : public Shown {
 public:
@@ -160,8 +159,7 @@ struct DoctorCommand {
             findings.insert(findings.end(), more.begin(), more.end());
         };
         add(InterfaceFindings(interfaces, interfaceName));
-        std::ifstream routeTable(kRouteTable);
-        add(RouteFindings(ReadDefaultRoutes(routeTable), interfaces, interfaceName));
+        add(RouteFindings(ListDefaultRoutes(), BroadcastInterface(), interfaces, interfaceName));
         add(FirewallFindings(interfaces));
         size_t answered = 0;
         if (probe && portFree) {
@@ -192,27 +190,14 @@ struct DoctorCommand {
 }  // namespace
 
 std::string DoctorFooter() {
-    return Wrapped(
-        "Checks, without sending anything, what stands between this machine and the devices: "
-        "UDP port " +
-        std::to_string(kDeviceUdpPort) +
-        " free (and which program holds it, where ss can tell); the interfaces that are up, "
-        "can broadcast and have an IPv4 address, with their subnets, and the default route; "
-        "and whether a firewall would drop a device's reply, which arrives as a new datagram "
-        "to port " +
-        std::to_string(kDeviceUdpPort) +
-        " from another host of the interface's subnet: the nftables rules of this network "
-        "namespace (iptables-nft's among them), iptables-legacy's, ufw's and firewalld's. "
-        "Each finding is one line, with what to do. A rule it cannot evaluate makes its "
-        "finding \"may drop\", naming the rule. Only root may read the firewalls' rules: "
-        "run it with sudo to have them judged.\n\n"
-        "--probe sends one search request, as the window does, and says on which interfaces "
-        "devices answered.\n\n"
-        "The packages ship a ufw application profile and a firewalld service, both named "
-        "velquint, that let the replies in (sudo ufw allow velquint, sudo firewall-cmd "
-        "--add-service=velquint); installing them opens nothing.\n\n"
-        "Exit status 0 when nothing stands in the way of a search; 4 when something does; 3 "
-        "when --probe found nothing else wrong but no device answered.");
+    return Wrapped(SystemChecksHelp() +
+                   "\n\n"
+                   "--probe sends one search request, as the window does, and says on which "
+                   "interfaces devices answered.\n\n" +
+                   FirewallFixHelp() +
+                   "\n\n"
+                   "Exit status 0 when nothing stands in the way of a search; 4 when something "
+                   "does; 3 when --probe found nothing else wrong but no device answered.");
 }
 
 CommandRun AddDoctorCommand(CLI::App& doctor) {

@@ -1,16 +1,14 @@
 #include "cli/doctor/Firewalls.h"
 
-#include <arpa/inet.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <optional>
 #include <sstream>
 
-#include "cli/doctor/Programs.h"
+#include "cli/Values.h"
 #include "discovery/DiscoveryDatagram.h"
+#include "platform/Programs.h"
 
 namespace {
 
@@ -99,8 +97,8 @@ Tri AddressHolds(const std::string& text, uint32_t from, int prefix) {
         return Tri::Yes;
     }
     const size_t slash = text.find('/');
-    in_addr address{};
-    if (inet_pton(AF_INET, text.substr(0, slash).c_str(), &address) != 1) {
+    const std::optional<uint32_t> address = ReadDottedAddress(text.substr(0, slash));
+    if (!address) {
         return Tri::No;  // an IPv6 rule
     }
     int length = 32;
@@ -110,7 +108,7 @@ Tri AddressHolds(const std::string& text, uint32_t from, int prefix) {
         return Tri::Maybe;
     }
     const auto mask = [](int bits) { return bits <= 0 ? 0u : ~0u << (32 - bits); };
-    const uint32_t base = ntohl(address.s_addr);
+    const uint32_t base = *address;
     const int shared = std::min(length, prefix);
     if ((base & mask(shared)) != (from & mask(shared))) {
         return Tri::No;
@@ -188,11 +186,11 @@ void NftablesFindings(const std::vector<Target>& targets, Manager manager, Findi
     }
     const ProgramRun listing = RunProgram({"nft", "-j", "list", "ruleset"});
     if (listing.status != 0) {
-        findings->push_back(
-            Unread("nftables-unread",
-                   geteuid() != 0 ? "only root may read the nftables rules"
-                                  : "nft could not list the rules: " + Trimmed(listing.err),
-                   geteuid() != 0 ? "sudo velquint doctor (it sends nothing)" : ""));
+        findings->push_back(Unread("nftables-unread",
+                                   !RunsAsRoot()
+                                       ? "only root may read the nftables rules"
+                                       : "nft could not list the rules: " + Trimmed(listing.err),
+                                   !RunsAsRoot() ? "sudo velquint doctor (it sends nothing)" : ""));
         return;
     }
     const nlohmann::json ruleset = nlohmann::json::parse(listing.out, nullptr, false);

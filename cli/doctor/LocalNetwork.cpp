@@ -1,25 +1,17 @@
 #include "cli/doctor/LocalNetwork.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <net/route.h>
-#include <netinet/in.h>
-
-#include <algorithm>
 #include <bitset>
-#include <sstream>
+
+#include "cli/Values.h"
+#include "cli/doctor/SystemChecks.h"
+#include "platform/Interfaces.h"
 
 namespace {
 
 constexpr int kAddressBits = 32;
 
 std::string Dotted(uint32_t address) {
-    in_addr value{};
-    value.s_addr = htonl(address);
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &value, text, sizeof text);
-    return text;
+    return DottedText(address);
 }
 
 uint32_t Mask(int prefixLength) {
@@ -30,42 +22,50 @@ std::string AddressText(const LocalInterface& interface) {
     return Dotted(interface.address) + "/" + std::to_string(interface.prefixLength);
 }
 
+// Windows sends a broadcast out of the one interface its routes name for
+// 255.255.255.255, whatever the default route.
+Findings BroadcastInterfaceFindings(unsigned index, const std::vector<LocalInterface>& interfaces,
+                                    const std::vector<std::string>& ready) {
+    std::string name = "interface " + std::to_string(index);
+    for (const LocalInterface& interface : interfaces) {
+        if (interface.index == index) {
+            name = interface.name;
+        }
+    }
+    std::string others;
+    for (const std::string& each : ready) {
+        if (each != name) {
+            others += (others.empty() ? "" : ", ") + each;
+        }
+    }
+    const std::string leaves =
+        "Windows sends a broadcast out of " + name + " (its route to 255.255.255.255)";
+    if (others.empty()) {
+        return {{"route", "route-broadcast", Severity::Ok, leaves + ": the request goes out of it",
+                 "", name}};
+    }
+    return {{"route", "route-broadcast", Severity::Note,
+             leaves + ": the request goes out of it only, not out of " + others,
+             "to search on another interface: velquint search --interface NAME", name}};
+}
+
 }  // namespace
 
 std::vector<LocalInterface> LocalInterfaces() {
     std::vector<LocalInterface> interfaces;
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) {
-        return interfaces;
+    for (const NetworkInterface& system : ListInterfaces()) {
+        LocalInterface interface;
+        interface.name = system.name;
+        interface.index = system.index;
+        interface.up = system.up;
+        interface.broadcast = system.broadcastCapable;
+        interface.loopback = system.loopback;
+        interface.hasAddress = system.hasIpv4;
+        interface.address = system.address;
+        interface.prefixLength =
+            static_cast<int>(std::bitset<kAddressBits>(system.netmask).count());
+        interfaces.push_back(interface);
     }
-    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        auto known = std::find_if(
-            interfaces.begin(), interfaces.end(),
-            [entry](const LocalInterface& interface) { return interface.name == entry->ifa_name; });
-        if (known == interfaces.end()) {
-            LocalInterface interface;
-            interface.name = entry->ifa_name;
-            interface.index = if_nametoindex(entry->ifa_name);
-            interface.up = (entry->ifa_flags & IFF_UP) != 0;
-            interface.broadcast = (entry->ifa_flags & IFF_BROADCAST) != 0;
-            interface.loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
-            interfaces.push_back(interface);
-            known = interfaces.end() - 1;
-        }
-        if (known->hasAddress || entry->ifa_addr == nullptr ||
-            entry->ifa_addr->sa_family != AF_INET) {
-            continue;
-        }
-        known->hasAddress = true;
-        known->address =
-            ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr);
-        if (entry->ifa_netmask != nullptr) {
-            const uint32_t mask =
-                ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr);
-            known->prefixLength = static_cast<int>(std::bitset<kAddressBits>(mask).count());
-        }
-    }
-    freeifaddrs(list);
     return interfaces;
 }
 
@@ -75,36 +75,6 @@ bool SearchesFrom(const LocalInterface& interface) {
 
 std::string SubnetText(uint32_t address, int prefixLength) {
     return Dotted(address & Mask(prefixLength)) + "/" + std::to_string(prefixLength);
-}
-
-std::vector<DefaultRoute> ReadDefaultRoutes(std::istream& table) {
-    std::vector<DefaultRoute> routes;
-    std::string line;
-    std::getline(table, line);  // the heading
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string name;
-        std::string destination;
-        std::string gateway;
-        unsigned flags = 0;
-        int skipped = 0;
-        std::string mask;
-        if (!(fields >> name >> destination >> gateway >> std::hex >> flags >> std::dec >>
-              skipped >> skipped >> skipped >> mask)) {
-            continue;
-        }
-        if ((flags & RTF_UP) == 0 || std::stoul(destination, nullptr, 16) != 0 ||
-            std::stoul(mask, nullptr, 16) != 0) {
-            continue;
-        }
-        // The table writes addresses as the kernel holds them, in network order.
-        const uint32_t gatewayValue =
-            (flags & RTF_GATEWAY) != 0
-                ? ntohl(static_cast<uint32_t>(std::stoul(gateway, nullptr, 16)))
-                : 0;
-        routes.push_back({name, gatewayValue});
-    }
-    return routes;
 }
 
 Findings InterfaceFindings(const std::vector<LocalInterface>& interfaces,
@@ -133,7 +103,7 @@ Findings InterfaceFindings(const std::vector<LocalInterface>& interfaces,
             finding.token = "interface-down";
             finding.severity = Severity::Problem;
             finding.text = interface.name + " is down: nothing is sent out of it";
-            finding.fix = "connect its cable, or: sudo ip link set " + interface.name + " up";
+            finding.fix = "connect its cable, or: " + BringUpCommand(interface.name);
         } else if (!interface.hasAddress) {
             finding.token = "interface-no-address";
             finding.severity = onlyName.empty() ? Severity::Note : Severity::Problem;
@@ -163,7 +133,7 @@ Findings InterfaceFindings(const std::vector<LocalInterface>& interfaces,
     return findings;
 }
 
-Findings RouteFindings(const std::vector<DefaultRoute>& routes,
+Findings RouteFindings(const std::vector<DefaultRoute>& routes, unsigned broadcastInterface,
                        const std::vector<LocalInterface>& interfaces, const std::string& onlyName) {
     if (!onlyName.empty()) {
         return {
@@ -176,6 +146,9 @@ Findings RouteFindings(const std::vector<DefaultRoute>& routes,
         if (SearchesFrom(interface)) {
             ready.push_back(interface.name);
         }
+    }
+    if (broadcastInterface != 0) {
+        return BroadcastInterfaceFindings(broadcastInterface, interfaces, ready);
     }
     const std::string eachInterface =
         "the request goes out of each interface that is up and can broadcast";

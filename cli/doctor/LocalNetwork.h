@@ -1,11 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <istream>
 #include <string>
 #include <vector>
 
 #include "cli/doctor/Finding.h"
+#include "platform/Routes.h"
 
 // The interfaces a search goes out of, and the default route that decides
 // how: the checks of the doctor that read this machine's network.
@@ -31,18 +31,12 @@ bool SearchesFrom(const LocalInterface& interface);
 // "10.231.0.0/16": the subnet of `address`.
 std::string SubnetText(uint32_t address, int prefixLength);
 
-struct DefaultRoute {
-    std::string interfaceName;
-    uint32_t gateway = 0;  // 0: straight out of the interface
-};
-
-// The default routes of /proc/net/route (its text in `table`).
-std::vector<DefaultRoute> ReadDefaultRoutes(std::istream& table);
-
 // The interfaces, or only `onlyName` when one is named.
 Findings InterfaceFindings(const std::vector<LocalInterface>& interfaces,
                            const std::string& onlyName);
 
-// How the request leaves with these routes.
-Findings RouteFindings(const std::vector<DefaultRoute>& routes,
+// How the request leaves with these routes; on Windows by the interface it
+// sends a broadcast out of (`broadcastInterface`, its index; 0 on Linux,
+// where the default route decides).
+Findings RouteFindings(const std::vector<DefaultRoute>& routes, unsigned broadcastInterface,
                        const std::vector<LocalInterface>& interfaces, const std::string& onlyName);

@@ -1,11 +1,12 @@
 #include "cli/doctor/NftJudge.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <vector>
+
+#include "cli/Values.h"
 
 namespace {
 
@@ -93,11 +94,11 @@ uint64_t HostMask(int prefix) {
 }
 
 bool AddressValue(const std::string& text, uint64_t* value) {
-    in_addr address{};
-    if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
+    const std::optional<uint32_t> address = ReadDottedAddress(text);
+    if (!address) {
         return false;
     }
-    *value = ntohl(address.s_addr);
+    *value = *address;
     return true;
 }
 

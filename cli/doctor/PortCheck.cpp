@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "cli/doctor/Programs.h"
+#include "cli/doctor/SystemChecks.h"
 #include "discovery/DiscoverDevices.h"
 #include "discovery/DiscoveryDatagram.h"
 
@@ -52,17 +52,6 @@ Finding PortFinding(SegmentPort& port) {
         return finding;
     }
     finding.token = "port-taken";
-    const std::string filter = "sport = :" + kPort;
-    const ProgramRun ss = RunProgram({"ss", "-H", "-u", "-a", "-n", "-p", filter});
-    const std::string holders = ss.status == 0 ? PortHolders(ss.out) : std::string();
-    if (!holders.empty()) {
-        finding.text = "UDP port " + kPort + " is held by " + holders;
-        finding.fix = "end that program, or let its own search finish, then search again";
-    } else {
-        finding.text = "UDP port " + kPort +
-                       " is held by another program, which only root may "
-                       "see";
-        finding.fix = "sudo ss -u -a -n -p '" + filter + "' names it; end it, then search again";
-    }
+    NamePortHolders(&finding);
     return finding;
 }

@@ -30,6 +30,13 @@ has out "$(mac 02),$net.12,255.255.0.0,10.231.0.1,4001,9600,"
 run "search --json --sort ip" 0 search --json --sort ip
 has out '"mac": "00.1A.2B.00.00.01",'
 has out '"interface": "lab0"'
+# velquint.exe finds the devices that Linux's velquint finds, field for field.
+if [ -n "${VELQUINT_LINUX:-}" ]; then
+    current="search --json: the same devices as Linux's velquint"
+    cp "$tmp/out" "$tmp/windows.json"
+    "$VELQUINT_LINUX" search --json --sort ip >"$tmp/linux.json" 2>/dev/null
+    diff "$tmp/linux.json" "$tmp/windows.json" >"$tmp/diff" || fail "$(cat "$tmp/diff")"
+fi
 run "search on no such interface" 4 search --interface eth7
 has err "velquint: no interface named eth7"
 
@@ -47,7 +54,7 @@ run "setup of a device that keeps its values" 1 setup "$(mac 04)" --port 4009 --
 has err "confirmed, but reports other values than asked"
 run "set-id over TCP" 0 set-id 5 --host "$net.11" --port 4002
 has out "ID 5 written to $net.11:4002"
-run "set-id over a serial line" 0 set-id 6 --serial "$pty"
+run "set-id over a serial line" 0 set-id 6 --serial "$(serial_port "$pty")"
 run "transact that the device refuses" 1 transact 2 91 --host "$net.11" --port 4002
 row result "-21 (the device refused the request (result 2))"
 run "set-id on a HID device that is not there" 3 set-id 5 --hid 1234:ABCD

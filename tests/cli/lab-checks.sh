@@ -2,6 +2,9 @@
 # against velquint-sim in the lab, and checks of what it printed and what
 # reached the devices. Expects $velquint; sets $tmp (removed on exit).
 #   lab-checks.sh is sourced after `velquint=...`; end the test with `finish`.
+# The same scripts test velquint.exe: then $velquint is
+# tests/windows/velquint-wine.sh, in a lab whose wine prefix lab-wine.sh made
+# (VELQUINT_LAB_WINE_PREFIX), and `windows` is 1.
 sim="${VELQUINT_SIM:?the simulator}"
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lab-sim.sh"
 # Everything a test does broadcasts.
@@ -40,6 +43,26 @@ row() {
 # datagrams CODE [HEX]: how many datagrams with command code CODE (and the
 # bytes HEX right behind it, a MAC say) reached the devices (--record $tmp/udp).
 datagrams() { grep -c " 4B564D34374A53$1${2:-}" "$tmp/udp" || true; }
+
+windows=0
+[ -n "${VELQUINT_LAB_WINE_PREFIX:-}" ] && windows=1
+# linux_only REASON: true on Linux; on Windows false, saying which check is
+# skipped and why. For what cannot hold under wine: `linux_only WHY && ...`.
+linux_only() {
+    [ "$windows" -eq 0 ] && return 0
+    echo "skipped on Windows: ${current:-the next check}: $1"
+    return 1
+}
+# serial_port PTY: the name velquint opens the pseudo-terminal PTY by: PTY
+# itself; on Windows a COM port that the wine prefix links to it.
+serial_port() {
+    if [ "$windows" -eq 0 ]; then
+        echo "$1"
+        return
+    fi
+    ln -sfn "$1" "$WINEPREFIX/dosdevices/com7"
+    echo COM7
+}
 
 mac() { printf '00.1A.2B.00.00.%s' "$1"; }
 net="10.231.101"

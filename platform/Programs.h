@@ -3,8 +3,10 @@
 #include <string>
 #include <vector>
 
-// The firewall's own tools and ss know what the kernel holds better than any
-// reading of our own: the doctor asks them, as a person would.
+// Linux only (ProgramsLinux.cpp): the firewall's own tools and ss know what
+// the kernel holds better than any reading of our own, and the doctor asks
+// them, as a person would. Windows' doctor reads its firewall through COM
+// instead (DefenderFirewall.h) and runs no programs.
 
 struct ProgramRun {
     bool started = false;  // false: not installed, or it could not be started
@@ -22,3 +24,7 @@ std::string FindProgram(const std::string& name);
 // in the C locale so that its words are the ones read here, and takes what it
 // writes. A program that has not ended after `timeLimitMs` is killed.
 ProgramRun RunProgram(const std::vector<std::string>& arguments, int timeLimitMs = 10000);
+
+// Whether this program runs as root: only root may read the firewalls'
+// rules.
+bool RunsAsRoot();

@@ -1,4 +1,4 @@
-#include "cli/doctor/Programs.h"
+#include "platform/Programs.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -157,4 +157,8 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, int timeLimitMs
     }
     run.status = inTime && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+bool RunsAsRoot() {
+    return geteuid() == 0;
 }

@@ -37,7 +37,8 @@ WINDOWS_OPTIONS = -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
 # The Release build that the Debian packages are made from: installed under
 # /usr, with Debian's hardening flags, no tests or benchmarks.
 PACKAGE_DIR ?= build-package
-FUZZ_SECONDS ?= 600
+FUZZ_SECONDS ?= 900
+FUZZ_INPUTS ?= 10000000
 SOAK_SECONDS ?= 600
 # Most tests wait (for a peer, a timer, the lab) far more than they compute,
 # so ctest runs four of them at once a core: on two cores the everyday suite
@@ -137,9 +138,11 @@ soak: build
 	@VELQUINT_SIM=$(BUILD_DIR)/sim/velquint-sim ./tests/lab/lab.sh --devices 2 -- \
 		$(BUILD_DIR)/tests/soak/velquint_soak --seconds $(SOAK_SECONDS)
 
-# Each fuzz target for FUZZ_SECONDS (default 600), one after the other.
+# Each fuzz target, one after the other, until it has run FUZZ_INPUTS
+# inputs (default ten million) or for FUZZ_SECONDS (default 900), whichever
+# comes first: a parser of outside bytes has had a thin look below 10^7.
 fuzz: build-asan
-	@$(SANITIZER_ENV) ./tests/fuzz/fuzz-all.sh $(ASAN_DIR) $(FUZZ_SECONDS)
+	@$(SANITIZER_ENV) ./tests/fuzz/fuzz-all.sh $(ASAN_DIR) $(FUZZ_SECONDS) $(FUZZ_INPUTS)
 
 # The tool against simulated devices in a lab of network namespaces, on the
 # current display; needs root and a local X display (scripts/demo.sh says why).

@@ -10,6 +10,33 @@
 #include <cstdlib>
 #include <vector>
 
+// For the second readings that the targets check against: they are not what
+// is fuzzed, so they carry no coverage instrumentation, which keeps both the
+// fuzzer's guidance and its speed on the code under test.
+#define FUZZ_MODEL __attribute__((no_sanitize("coverage")))
+
+// Bytes of the input, in place: a view costs no copy and no allocation.
+struct ByteSpan {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+};
+
+FUZZ_MODEL inline bool operator==(ByteSpan a, ByteSpan b) {
+    if (a.size != b.size) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size; ++i) {
+        if (a.data[i] != b.data[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+FUZZ_MODEL inline bool operator!=(ByteSpan a, ByteSpan b) {
+    return !(a == b);
+}
+
 class FuzzInput {
 public:
     FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
@@ -41,16 +68,19 @@ public:
 
     std::vector<uint8_t> Rest() { return Bytes(Left()); }
 
+    // As Bytes, without the copy: the view lives as long as the input.
+    ByteSpan View(size_t count) {
+        const size_t taken = count < Left() ? count : Left();
+        const ByteSpan view{data_ + position_, taken};
+        position_ += taken;
+        return view;
+    }
+
 private:
     const uint8_t* data_;
     size_t size_;
     size_t position_ = 0;
 };
-
-// For the second readings that the targets check against: they are not what
-// is fuzzed, so they carry no coverage instrumentation, which keeps both the
-// fuzzer's guidance and its speed on the code under test.
-#define FUZZ_MODEL __attribute__((no_sanitize("coverage")))
 
 // An invariant that does not hold is a finding: say which, and stop so that
 // libFuzzer keeps the input.

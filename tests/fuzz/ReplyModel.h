@@ -36,14 +36,14 @@ struct Outcome {
     Bytes data;  // the data bytes that arrived (all of them once the frame is whole)
 };
 
-FUZZ_MODEL inline Outcome Parse(const Bytes& stream, const Expectation& expect) {
+FUZZ_MODEL inline Outcome Parse(ByteSpan stream, const Expectation& expect) {
     Outcome out;
     size_t start = 0;
-    while (start < stream.size() && stream[start] != expect.start) {
+    while (start < stream.size && stream.data[start] != expect.start) {
         ++start;
     }
-    const uint8_t* frame = stream.data() + start;
-    const size_t have = stream.size() - start;  // 0 when no start marker came
+    const uint8_t* frame = stream.data + start;
+    const size_t have = stream.size - start;  // 0 when no start marker came
     auto finish = [&out, start](int result, size_t offset) {
         out.result = result;
         out.finishedAt = static_cast<long>(start + offset);
@@ -113,6 +113,10 @@ FUZZ_MODEL inline Outcome Parse(const Bytes& stream, const Expectation& expect) 
         return finish(-16, crcOffset + 2);
     }
     return finish(static_cast<int>(count), crcOffset + 2);
+}
+
+FUZZ_MODEL inline Outcome Parse(const Bytes& stream, const Expectation& expect) {
+    return Parse(ByteSpan{stream.data(), stream.size()}, expect);
 }
 
 // What a transaction answers for a whole, valid reply: the count, or the

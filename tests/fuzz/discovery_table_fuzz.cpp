@@ -10,10 +10,13 @@
 // datagram, the table's count against its records, the capacity rule, the
 // records' bytes, the order after each sort (by the selection procedure done
 // the slow way), and the text of every column.
+//
+// The model's records are views into the input, and the table, the sort's
+// scratch and each datagram live in rooms of exactly their size (ExactRoom):
+// what the target allocates per input is what the code under test does.
 #include <algorithm>
-#include <cstdio>
+#include <array>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,202 +27,265 @@
 #include "discovery/DiscoveryDatagram.h"
 #include "discovery/DiscoveryReplyStore.h"
 #include "discovery/SortDeviceTable.h"
+#include "tests/fuzz/ExactRoom.h"
 #include "tests/fuzz/FuzzInput.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using Records = std::vector<ByteSpan>;
 
 constexpr uint16_t kFailedReceive = 0xFFFF;
 constexpr uint8_t kGarbage = 0xA5;
 const char kReplyHeader[] = "KVM47JR\x01";
+constexpr size_t kReplyHeaderLength = 8;
 
-FUZZ_MODEL bool ModelAccepts(const uint8_t* datagram, long length) {
-    return length >= 9 && length <= 256 && std::memcmp(datagram, kReplyHeader, 8) == 0;
+FUZZ_MODEL bool ModelAccepts(ByteSpan datagram, long length) {
+    return length >= 9 && length <= 256 &&
+           std::equal(datagram.data, datagram.data + kReplyHeaderLength, kReplyHeader);
 }
 
-FUZZ_MODEL size_t UsedLength(const std::vector<Bytes>& records) {
+FUZZ_MODEL size_t UsedLength(const Records& records) {
     size_t used = 1;
-    for (const Bytes& record : records) {
-        used += 1 + record.size();
+    for (const ByteSpan record : records) {
+        used += 1 + record.size;
     }
     return used;
 }
 
-// Missing key bytes of a short record count as 0.
-FUZZ_MODEL Bytes KeyOf(const Bytes& record, uint8_t order) {
+// The key's bytes, first byte highest, so that comparing the numbers compares
+// the bytes in order; missing key bytes of a short record count as 0.
+FUZZ_MODEL uint64_t KeyOf(ByteSpan record, uint8_t order) {
     const bool mac = order == MacAscending || order == MacDescending;
     const size_t offset = mac ? 0 : 8;
-    Bytes key(mac ? 6 : 4, 0);
-    for (size_t i = 0; i < key.size(); ++i) {
-        if (offset + i < record.size()) {
-            key[i] = record[offset + i];
-        }
+    uint64_t key = 0;
+    for (size_t i = 0; i < (mac ? 6u : 4u); ++i) {
+        key = key << 8 | (offset + i < record.size ? record.data[offset + i] : 0);
     }
     return key;
 }
 
 // Take the first record as the choice, walk them all, let a key that is as
 // small (or as large) or more so take over; move the choice out; repeat.
-FUZZ_MODEL std::vector<Bytes> SelectionSort(std::vector<Bytes> records, uint8_t order) {
+FUZZ_MODEL void SelectionSort(Records* records, uint8_t order) {
     const bool ascending = order == MacAscending || order == IpAscending;
-    std::vector<Bytes> sorted;
-    while (!records.empty()) {
+    static std::vector<uint64_t> keys;
+    static std::vector<uint8_t> left;  // indexes into `before`, in table order
+    static Records before;
+    before = *records;
+    keys.clear();
+    left.clear();
+    for (size_t i = 0; i < before.size(); ++i) {
+        keys.push_back(KeyOf(before[i], order));
+        left.push_back(static_cast<uint8_t>(i));
+    }
+    records->clear();
+    while (!left.empty()) {
         size_t choice = 0;
-        Bytes key = KeyOf(records[0], order);
-        for (size_t i = 0; i < records.size(); ++i) {
-            const Bytes candidate = KeyOf(records[i], order);
+        for (size_t i = 0; i < left.size(); ++i) {
+            const uint64_t candidate = keys[left[i]];
+            const uint64_t key = keys[left[choice]];
             if (ascending ? candidate <= key : candidate >= key) {
                 choice = i;
-                key = candidate;
             }
         }
-        sorted.push_back(records[choice]);
-        records.erase(records.begin() + static_cast<long>(choice));
+        records->push_back(before[left[choice]]);
+        left.erase(left.begin() + static_cast<long>(choice));
     }
-    return sorted;
 }
 
-std::vector<Bytes> TableRecords(const uint8_t* table, size_t size) {
-    DeviceRecordView views[kMaxDeviceRecords];
-    const size_t count = ListDeviceRecords(table, size, views, kMaxDeviceRecords);
-    std::vector<Bytes> records;
-    for (size_t i = 0; i < count; ++i) {
-        records.emplace_back(views[i].bytes, views[i].bytes + views[i].length);
+// A row's text put together in place: printf and string concatenation cost
+// more under the sanitizer than the row they would check.
+class ShortText {
+public:
+    FUZZ_MODEL ShortText& Add(char c) {
+        text_[size_++] = c;
+        return *this;
     }
-    return records;
-}
+    FUZZ_MODEL ShortText& Hex(uint8_t byte) {
+        const char digits[] = "0123456789ABCDEF";
+        return Add(digits[byte >> 4]).Add(digits[byte & 0xF]);
+    }
+    FUZZ_MODEL ShortText& Decimal(uint32_t value) {
+        char digits[10];
+        size_t count = 0;
+        do {
+            digits[count++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        while (count > 0) {
+            Add(digits[--count]);
+        }
+        return *this;
+    }
+    FUZZ_MODEL std::string String() const { return std::string(text_, size_); }
+    FUZZ_MODEL bool Is(const std::string& text) const {
+        return text.size() == size_ && std::equal(text.begin(), text.end(), text_);
+    }
 
-FUZZ_MODEL std::string Printed(const char* format, unsigned a, unsigned b = 0, unsigned c = 0,
-                               unsigned d = 0) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, a, b, c, d);
+private:
+    char text_[32];  // the longest row text is a MAC's 17
+    size_t size_ = 0;
+};
+
+FUZZ_MODEL ShortText ModelMac(const uint8_t* mac, size_t count) {
+    ShortText text;
+    text.Hex(mac[0]);
+    for (size_t i = 1; i < count; ++i) {
+        text.Add('.').Hex(mac[i]);
+    }
     return text;
 }
 
-FUZZ_MODEL std::string ModelIp(const Bytes& record, size_t offset) {
-    if (record.size() < offset + 4) {
-        return "";
+FUZZ_MODEL ShortText ModelIp(ByteSpan record, size_t offset) {
+    ShortText text;
+    if (record.size >= offset + 4) {
+        const uint8_t* ip = record.data + offset;
+        text.Decimal(ip[0]).Add('.').Decimal(ip[1]).Add('.').Decimal(ip[2]).Add('.').Decimal(ip[3]);
     }
-    return Printed("%u.%u.%u.%u", record[offset], record[offset + 1], record[offset + 2],
-                   record[offset + 3]);
+    return text;
 }
 
-void CheckRowTexts(const Bytes& record, const DeviceRowTexts& texts) {
-    if (record.size() >= 6) {
-        char mac[32];
-        std::snprintf(mac, sizeof mac, "%02X.%02X.%02X.%02X.%02X.%02X", record[0], record[1],
-                      record[2], record[3], record[4], record[5]);
-        FUZZ_CHECK(texts.caption == mac);
+FUZZ_MODEL void CheckRowTexts(ByteSpan span, const DeviceRowTexts& texts) {
+    const uint8_t* record = span.data;
+    if (span.size >= 6) {
+        FUZZ_CHECK(ModelMac(record, 6).Is(texts.caption));
         FUZZ_CHECK(texts.caption.size() == 17);
     } else {
         FUZZ_CHECK(texts.caption.empty());
     }
-    FUZZ_CHECK(texts.subItems[kSubItemIp] == ModelIp(record, 8));
-    FUZZ_CHECK(texts.subItems[kSubItemSubmask] == ModelIp(record, 12));
-    FUZZ_CHECK(texts.subItems[kSubItemGateway] == ModelIp(record, 16));
-    FUZZ_CHECK(texts.subItems[kSubItemPort] ==
-               (record.size() >= 22 ? std::to_string(record[20] * 256u + record[21]) : ""));
-    std::string baud;
-    if (record.size() >= 23 && record[22] < kBaudRateCount) {
-        baud = std::to_string(kBaudRates[record[22]]);
+    FUZZ_CHECK(ModelIp(span, 8).Is(texts.subItems[kSubItemIp]));
+    FUZZ_CHECK(ModelIp(span, 12).Is(texts.subItems[kSubItemSubmask]));
+    FUZZ_CHECK(ModelIp(span, 16).Is(texts.subItems[kSubItemGateway]));
+    ShortText port;
+    if (span.size >= 22) {
+        port.Decimal(record[20] * 256u + record[21]);
     }
-    FUZZ_CHECK(texts.subItems[kSubItemBaudRate] == baud);
-    std::string version;
-    if (record.size() >= 8) {
-        version = std::to_string(record[6]) + "." + (record[7] < 10 ? "0" : "") +
-                  std::to_string(record[7]);
+    FUZZ_CHECK(port.Is(texts.subItems[kSubItemPort]));
+    ShortText baud;
+    if (span.size >= 23 && record[22] < kBaudRateCount) {
+        baud.Decimal(kBaudRates[record[22]]);
     }
-    FUZZ_CHECK(texts.subItems[kSubItemVersion] == version);
+    FUZZ_CHECK(baud.Is(texts.subItems[kSubItemBaudRate]));
+    ShortText version;
+    if (span.size >= 8) {
+        version.Decimal(record[6]).Add('.');
+        if (record[7] < 10) {
+            version.Add('0');
+        }
+        version.Decimal(record[7]);
+    }
+    FUZZ_CHECK(version.Is(texts.subItems[kSubItemVersion]));
 }
 
-FUZZ_MODEL std::string ModelWarning(const std::vector<Bytes>& records) {
+FUZZ_MODEL std::string ModelWarning(const Records& records) {
     std::string warning;
-    for (const Bytes& record : records) {
-        if (record.size() >= 6 && record[3] == 0xFF && record[4] == 0xFF && record[5] == 0xFF) {
-            char line[64];
-            std::snprintf(line, sizeof line, "MAC ID:%02X.%02X.%02X.FF.FF.FF\n", record[0],
-                          record[1], record[2]);
-            warning += line;
+    for (const ByteSpan span : records) {
+        const uint8_t* record = span.data;
+        if (span.size >= 6 && record[3] == 0xFF && record[4] == 0xFF && record[5] == 0xFF) {
+            warning += "MAC ID:" + ModelMac(record, 3).String() + ".FF.FF.FF\n";
         }
     }
     return warning;
 }
 
-void CheckSightings(const DeviceSightings& sightings,
-                    const std::vector<std::pair<Bytes, unsigned>>& heard) {
-    std::vector<std::pair<Bytes, std::vector<unsigned>>> model;
+// A record as the sightings merge it: each one once, with every interface it
+// came on once (there are three), in the order first heard.
+struct ModelSighting {
+    ByteSpan record;
+    std::array<unsigned, 3> interfaces;
+    size_t interfaceCount;
+};
+
+FUZZ_MODEL void CheckSightings(const DeviceSightings& sightings,
+                               const std::vector<std::pair<ByteSpan, unsigned>>& heard) {
+    static std::vector<ModelSighting> model;
+    model.clear();
     for (const auto& [record, interfaceIndex] : heard) {
         auto known = model.begin();
-        while (known != model.end() && known->first != record) {
+        while (known != model.end() && known->record != record) {
             ++known;
         }
         if (known == model.end()) {
-            model.push_back({record, {interfaceIndex}});
-        } else if (std::find(known->second.begin(), known->second.end(), interfaceIndex) ==
-                   known->second.end()) {
-            known->second.push_back(interfaceIndex);
+            model.push_back({record, {interfaceIndex}, 1});
+            continue;
+        }
+        const auto seen = known->interfaces.begin() + static_cast<long>(known->interfaceCount);
+        if (std::find(known->interfaces.begin(), seen, interfaceIndex) == seen) {
+            known->interfaces[known->interfaceCount++] = interfaceIndex;
         }
     }
     FUZZ_CHECK(sightings.All().size() == model.size());
     for (size_t i = 0; i < model.size(); ++i) {
         const DeviceSighting& sighting = sightings.All()[i];
-        FUZZ_CHECK(sighting.record == model[i].first);
-        FUZZ_CHECK(sighting.interfaces == model[i].second);
+        FUZZ_CHECK((ByteSpan{sighting.record.data(), sighting.record.size()} == model[i].record));
+        FUZZ_CHECK(std::equal(
+            sighting.interfaces.begin(), sighting.interfaces.end(), model[i].interfaces.begin(),
+            model[i].interfaces.begin() + static_cast<long>(model[i].interfaceCount)));
         FUZZ_CHECK(sightings.Heard(sighting.mac));
     }
 }
 
-void CheckTable(const uint8_t* table, size_t capacity, const std::vector<Bytes>& model) {
-    FUZZ_CHECK(DeviceTableCount(table) == model.size());
-    FUZZ_CHECK(TableRecords(table, capacity) == model);
+// The table read the plain way: the count byte, then each record behind its
+// length byte, every one inside the buffer, and each as the model has it.
+FUZZ_MODEL void CheckTable(const uint8_t* table, size_t capacity, const Records& model) {
+    FUZZ_CHECK(table[0] == model.size());
+    size_t at = 1;
+    for (const ByteSpan record : model) {
+        FUZZ_CHECK(at + 1 + record.size <= capacity);
+        FUZZ_CHECK((ByteSpan{table + at + 1, table[at]} == record));
+        at += 1 + record.size;
+    }
     // The capacity rule: once a record is stored, at least one byte of the
     // buffer stays free.
-    FUZZ_CHECK(model.empty() || UsedLength(model) <= capacity - 1);
+    FUZZ_CHECK(model.empty() || at <= capacity - 1);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static ExactRoom<kDeviceTableSize> tableRoom;
+    static ExactRoom<kDeviceTableSize> scratchRoom;
+    static ExactRoom<kLargestReplyRead> datagramRoom;
+    static Records model;
+    static std::vector<std::pair<ByteSpan, unsigned>> heard;
+    model.clear();
+    heard.clear();
+
     FuzzInput input(data, size);
     const size_t capacity = 1 + input.BigEndian16() % kDeviceTableSize;
 
     // Exactly as large as the caller says, so a write past it is caught.
-    std::unique_ptr<uint8_t[]> table(new uint8_t[capacity]);
-    std::memset(table.get(), kGarbage, capacity);
-    size_t writePosition = ResetDeviceTable(table.get());
-    std::vector<Bytes> model;
+    uint8_t* const table = tableRoom.Take(capacity);
+    std::memset(table, kGarbage, capacity);
+    size_t writePosition = ResetDeviceTable(table);
     DeviceSightings sightings;
-    std::vector<std::pair<Bytes, unsigned>> heard;
 
     while (input.Left() >= 2) {
         const uint16_t declared = input.BigEndian16();
         long length = -1;
-        Bytes arrived;
+        ByteSpan arrived;
         if (declared != kFailedReceive) {
-            arrived = input.Bytes(declared < kLargestReplyRead ? declared : kLargestReplyRead);
-            length = declared > kLargestReplyRead ? declared : static_cast<long>(arrived.size());
+            arrived = input.View(declared < kLargestReplyRead ? declared : kLargestReplyRead);
+            length = declared > kLargestReplyRead ? declared : static_cast<long>(arrived.size);
         }
         // Only the bytes that arrived exist, so a read past them is caught.
-        std::unique_ptr<uint8_t[]> datagram(new uint8_t[arrived.size()]);
-        if (!arrived.empty()) {
-            std::memcpy(datagram.get(), arrived.data(), arrived.size());
-        }
+        uint8_t* const datagram = datagramRoom.Take(arrived.size);
+        std::copy_n(arrived.data, arrived.size, datagram);
 
         const DiscoveryDatagramOutcome outcome =
-            StoreDiscoveryDatagram(table.get(), capacity, &writePosition, datagram.get(), length);
+            StoreDiscoveryDatagram(table, capacity, &writePosition, datagram, length);
         const unsigned interfaceIndex = 1 + static_cast<unsigned>(declared % 3);
-        const SightingNews news = sightings.Add(datagram.get(), length, interfaceIndex);
+        const SightingNews news = sightings.Add(datagram, length, interfaceIndex);
 
-        if (!ModelAccepts(arrived.data(), length)) {
+        if (!ModelAccepts(arrived, length)) {
             FUZZ_CHECK(outcome == DiscoveryDatagramOutcome::Skipped);
             FUZZ_CHECK(news == SightingNews::NotAReply);
             continue;
         }
-        const Bytes record(arrived.begin() + 8, arrived.end());
+        const ByteSpan record{arrived.data + kReplyHeaderLength, arrived.size - kReplyHeaderLength};
         heard.push_back({record, interfaceIndex});
-        const bool fits = model.size() < kMaxDeviceRecords &&
-                          UsedLength(model) + 1 + record.size() + 1 <= capacity;
+        const bool fits =
+            model.size() < kMaxDeviceRecords && UsedLength(model) + 1 + record.size + 1 <= capacity;
         if (!fits) {
             FUZZ_CHECK(outcome == DiscoveryDatagramOutcome::TableFull);
             break;  // the search ends here
@@ -228,29 +294,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         model.push_back(record);
         FUZZ_CHECK(writePosition == UsedLength(model));
     }
-    CheckTable(table.get(), capacity, model);
+    CheckTable(table, capacity, model);
     CheckSightings(sightings, heard);
 
-    std::unique_ptr<uint8_t[]> scratch(new uint8_t[capacity]);
+    uint8_t* const scratch = scratchRoom.Take(capacity);
     for (uint8_t order : {MacAscending, MacDescending, IpAscending, IpDescending}) {
-        SortDeviceTable(table.get(), scratch.get(), capacity, order);
-        model = SelectionSort(model, order);
-        CheckTable(table.get(), capacity, model);
+        SortDeviceTable(table, scratch, capacity, order);
+        SelectionSort(&model, order);
+        CheckTable(table, capacity, model);
     }
     // Orders outside the four leave the table as it is.
     for (uint8_t order : {0, 5, 255}) {
-        SortDeviceTable(table.get(), scratch.get(), capacity, order);
-        CheckTable(table.get(), capacity, model);
+        SortDeviceTable(table, scratch, capacity, order);
+        CheckTable(table, capacity, model);
     }
 
     for (unsigned k = 0; k < model.size(); ++k) {
         DeviceRowTexts texts;
-        FUZZ_CHECK(DeviceRowTextsAt(table.get(), capacity, k, &texts));
+        FUZZ_CHECK(DeviceRowTextsAt(table, capacity, k, &texts));
         CheckRowTexts(model[k], texts);
     }
     DeviceRowTexts none;
-    FUZZ_CHECK(
-        !DeviceRowTextsAt(table.get(), capacity, static_cast<unsigned>(model.size()), &none));
-    FUZZ_CHECK(BuildMacWarningText(table.get(), capacity) == ModelWarning(model));
+    FUZZ_CHECK(!DeviceRowTextsAt(table, capacity, static_cast<unsigned>(model.size()), &none));
+    FUZZ_CHECK(BuildMacWarningText(table, capacity) == ModelWarning(model));
     return 0;
 }

@@ -81,6 +81,11 @@ SAME_IP="02 56 51 00 00 01 01 06 C0 A8 01 09 FF FF FF 00 C0 A8 01 01 0F A1 07"
     bin 00 30
     for _ in 1 2 3; do bin 00 1F $HEADER $SAME_IP; done
 } | seed $D small-capacity
+# 255 records of one byte, and one more that no longer fits the count.
+{
+    bin 1F FF
+    for n in $(seq 0 255); do bin 00 09 $HEADER "$(printf '%02X' "$n")"; done
+} | seed $D full-by-count
 
 # --- setup_reply: MAC, received, datagram, then a request ----------------
 S=setup_reply
@@ -166,10 +171,13 @@ printf 'mac,ip,port,id,baud\n00.1A.2B.3C.4D.5X,10.0.0.1,70000,256,9601\n00.1A.2B
 printf 'mac,ip,mask,gateway,port,baud,id\r\n00:1a:2b:3c:4d:5e,10.0.0.9,255.255.255.0,10.0.0.1,4001,115200,255\r\n"00.1A.2B.3C.4D.5F","10.0.0.10",,,"4,2",,\r\n' |
     seed $P crlf-quoted
 printf 'mac\n"00.1A.2B\n' | seed $P unterminated
-# Command lines, one word a line.
-printf 'setup\n00.1A.2B.3C.4D.5E\n--ip\n10.231.101.50\n--port\n4002\n--verify\n--json\n' |
-    seed $P setup-words
-printf 'apply\nplan.csv\n--settle-timeout\n20\n--find-timeout\n5\n-P\n64\n--csv\n' |
-    seed $P apply-words
-printf 'set-id\n7\n--host\n10.0.0.9\n--port\n4001\n' | seed $P set-id-words
-printf 'search\n--passes\n3\n--first-wait\n2\n--sort\nip\n' | seed $P search-words
+
+# --- command_line, and plan_reader's address words: one word a line -------
+for target in command_line plan_reader; do
+    printf 'setup\n00.1A.2B.3C.4D.5E\n--ip\n10.231.101.50\n--port\n4002\n--verify\n--json\n' |
+        seed $target setup-words
+    printf 'apply\nplan.csv\n--settle-timeout\n20\n--find-timeout\n5\n-P\n64\n--csv\n' |
+        seed $target apply-words
+    printf 'set-id\n7\n--host\n10.0.0.9\n--port\n4001\n' | seed $target set-id-words
+    printf 'search\n--passes\n3\n--first-wait\n2\n--sort\nip\n' | seed $target search-words
+done

@@ -12,6 +12,10 @@
 // rate's index, T (2 bytes, big-endian, below 4096 ms), the number of steps
 // and two bytes a step (a delay in 8 ms units, a byte count, 0 for an empty
 // wait), then the stream. The steps repeat until the stream is out.
+//
+// The peer reads the steps and the stream where they stand in the input and
+// is not instrumented, like the models: the fuzzer's time and guidance go to
+// the loop under test.
 #include <algorithm>
 
 #include "channel/COM_Class.h"
@@ -31,9 +35,12 @@ constexpr uint64_t kDelayUnitMs = 8;
 // past this many reads the peer falls silent.
 constexpr size_t kMostReads = 20000;
 
+// Without a script the peer sends whatever it has at once.
+constexpr uint8_t kSendAll[] = {0, 0xFF};
+
 struct Peer {
-    reply_model::Bytes steps;
-    reply_model::Bytes stream;
+    ByteSpan steps;
+    ByteSpan stream;
     reply_model::Outcome model;
     long start = -1;  // the start marker's index
     uint8_t kind = 0;
@@ -49,7 +56,7 @@ struct Peer {
 };
 Peer peer;
 
-uint64_t Clock() {
+FUZZ_MODEL uint64_t Clock() {
     return peer.now;
 }
 
@@ -57,7 +64,7 @@ uint64_t Clock() {
 FUZZ_MODEL uint64_t FrameLimitMs() {
     uint64_t length = kReplyLongHeaderSize;
     if (peer.model.countSeen) {
-        const size_t countEnd = peer.stream[peer.start + 9] != 0 ? 10 : 12;
+        const size_t countEnd = peer.stream.data[peer.start + 9] != 0 ? 10 : 12;
         length = peer.delivered >= peer.start + countEnd ? countEnd + peer.model.count + 3 : length;
     }
     uint64_t allowance = 5000;
@@ -83,15 +90,15 @@ FUZZ_MODEL bool Decided() {
            peer.delivered > static_cast<size_t>(peer.model.finishedAt);
 }
 
-int ReadFromMemory(COM_Class&, uint8_t* buffer, std::size_t room, uint32_t waitMs) {
+FUZZ_MODEL int ReadFromMemory(COM_Class&, uint8_t* buffer, std::size_t room, uint32_t waitMs) {
     FUZZ_CHECK(!Decided());
     FUZZ_CHECK(peer.now <= peer.reference + peer.timeoutMs);
     FUZZ_CHECK(!Framing() || peer.now <= peer.frameStart + FrameLimitMs());
     FUZZ_CHECK(waitMs >= 1 && waitMs <= MsLeft() + 1);
-    const bool silent = peer.delivered == peer.stream.size() || ++peer.reads > kMostReads;
-    const size_t at = peer.step % (peer.steps.size() / 2) * 2;
+    const bool silent = peer.delivered == peer.stream.size || ++peer.reads > kMostReads;
+    const size_t at = peer.step % (peer.steps.size / 2) * 2;
     if (peer.delayLeft == 0 && !silent) {
-        peer.delayLeft = 1 + peer.steps[at] * kDelayUnitMs;
+        peer.delayLeft = 1 + peer.steps.data[at] * kDelayUnitMs;
     }
     if (silent || peer.delayLeft > waitMs) {
         peer.now += waitMs;
@@ -101,9 +108,9 @@ int ReadFromMemory(COM_Class&, uint8_t* buffer, std::size_t room, uint32_t waitM
     peer.now += peer.delayLeft;
     peer.delayLeft = 0;
     ++peer.step;
-    const size_t taken =
-        std::min({size_t{peer.steps[at + 1]}, room, peer.stream.size() - peer.delivered});
-    std::copy_n(peer.stream.begin() + peer.delivered, taken, buffer);
+    const size_t taken = std::min(std::min(size_t{peer.steps.data[at + 1]}, room),
+                                  peer.stream.size - peer.delivered);
+    std::copy_n(peer.stream.data + peer.delivered, taken, buffer);
     const bool startedFraming = !Framing();
     peer.delivered += taken;
     if (taken > 0 && Framing()) {
@@ -124,21 +131,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     channel.MarkerSet = flags & 1;
     const uint8_t kinds[] = {TransportKind::Serial, TransportKind::Hid, TransportKind::Tcp,
                              TransportKind::Serial};
-    peer = Peer{};
+    // What the peer holds goes with this input: the fuzzer takes more
+    // allocations than frees in one input as the hint of a leak.
+    struct Forget {
+        ~Forget() { peer = Peer{}; }
+    } forget;
     peer.kind = kinds[(flags >> 1) & 3];
     peer.rate = kRates[input.Byte() % std::size(kRates)];
     channel.BaudRate = peer.rate;
     peer.timeoutMs = input.BigEndian16() & kLargestTimeoutMs;
-    peer.steps = input.Bytes(2 * input.Byte());
-    peer.stream = input.Rest();
-    if (peer.steps.size() < 2) {
-        peer.steps = {0, 0xFF};
+    peer.steps = input.View(2 * input.Byte());
+    peer.stream = input.View(input.Left());
+    if (peer.steps.size < 2) {
+        peer.steps = {kSendAll, sizeof kSendAll};
     }
     const FrameMarkers& markers = MarkersFor(channel.MarkerSet);
     peer.model = reply_model::Parse(
         peer.stream, {channel.SentAddress, channel.SentSequence, markers.replyStart, markers.end});
-    const auto marker = std::find(peer.stream.begin(), peer.stream.end(), markers.replyStart);
-    peer.start = marker == peer.stream.end() ? -1 : marker - peer.stream.begin();
+    const uint8_t* const end = peer.stream.data + peer.stream.size;
+    const uint8_t* const marker = std::find(peer.stream.data, end, markers.replyStart);
+    peer.start = marker == end ? -1 : marker - peer.stream.data;
 
     TransportOps memory = *TransportFor(peer.kind);
     memory.read = ReadFromMemory;

@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
-# Runs one fuzz target for a given time from its committed seed corpus.
+# Runs one fuzz target from its committed seed corpus for a given time, or
+# until it has run a given number of inputs, whichever comes first.
 #
-#   run-fuzz.sh BINARY SEED_DIR SECONDS MAX_LEN FINDINGS_DIR
+#   run-fuzz.sh BINARY SEED_DIR SECONDS MAX_LEN FINDINGS_DIR [INPUTS]
 #
 # New inputs go to a scratch directory, never into the committed seeds; set
 # FUZZ_KEEP_CORPUS to a directory to keep them there instead (for
 # minimising them into the seeds with -merge=1). A crash, a leak, a time-out
 # or a failed invariant leaves its input in FINDINGS_DIR and fails the run.
-# The last line printed says how many inputs ran.
+# The last line printed says how many inputs ran, in how long, how many a
+# second and the peak memory.
 set -euo pipefail
 
-if [ $# -ne 5 ]; then
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//' >&2
+if [ $# -ne 5 ] && [ $# -ne 6 ]; then
+    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 fi
-binary="$1" seeds="$2" seconds="$3" max_len="$4" findings="$5"
+binary="$1" seeds="$2" seconds="$3" max_len="$4" findings="$5" inputs="${6:--1}"
 name="$(basename "$binary")"
 
 mkdir -p "$findings"
@@ -29,14 +31,17 @@ log="$findings/last-run.log"
 status=0
 # One input may take 10 s at most (a hang is a finding), and the
 # whole process no more than 2 GB.
-"$binary" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
-    -use_value_profile=1 -print_final_stats=1 -artifact_prefix="$findings/" \
+"$binary" -max_total_time="$seconds" -runs="$inputs" -max_len="$max_len" -timeout=10 \
+    -rss_limit_mb=2048 -use_value_profile=1 -print_final_stats=1 -artifact_prefix="$findings/" \
     "$scratch" "$seeds" >"$log" 2>&1 || status=$?
 
-runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)"
+final() { sed -n "s/^stat::$1: *//p" "$log" | tail -n 1; }
+runs="$(final number_of_executed_units)"
 if [ "$status" -ne 0 ]; then
     tail -n 60 "$log"
     echo "$name: FAILED after ${runs:-?} inputs (exit $status); the input is in $findings/"
     exit 1
 fi
-echo "$name: ${runs:-?} inputs in $seconds s, no finding"
+elapsed="$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -n 1)"
+echo "$name: ${runs:-?} inputs in ${elapsed:-?} s ($(final average_exec_per_sec) a second," \
+    "peak $(final peak_rss_mb) MB), no finding"

@@ -200,7 +200,9 @@ TEST_P(SimTrickle, EndsTheReplyWithinTheBoundItsLengthExplains) {
     }
 }
 
-const char kTrickle[] = "tcp-reply=trickle-frame,tcp-trickle=450";
+// A byte every 300 ms, well inside the 500 ms time-out even on a loaded
+// machine, so that only the frame's own bound can end the reply.
+const char kTrickle[] = "tcp-reply=trickle-frame,tcp-trickle=300";
 
 INSTANTIATE_TEST_SUITE_P(
     Loopback, SimTrickle,

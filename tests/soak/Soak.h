@@ -13,7 +13,7 @@ class SimProcess;
 // One operation of the soak: what it did, which fault it met, and whether
 // the outcome was the documented one.
 struct SoakOutcome {
-    std::string operation;            // "search", "broadcast setup", "direct setup", "set id"
+    std::string operation;  // "search", "broadcast setup", "direct setup", "set id", "apply", ...
     std::vector<std::string> faults;  // every fault met, one entry each
     bool asDocumented = true;
     std::string why;  // what differed, when it did
@@ -78,9 +78,19 @@ std::string StopSimulator(SimProcess& sim);
 // Adds a simulator's fate to an operation's outcome.
 void JudgeSimulator(SimProcess& sim, SoakOutcome* outcome);
 
+// Marks the outcome as not the documented one, for `why` (nothing when empty).
+void AddFinding(SoakOutcome* outcome, const std::string& why);
+
+// Milliseconds on the steady clock, for setting when things happened against
+// the simulator's timed faults.
+long SoakNowMs();
+
 SoakOutcome SoakSearch(SoakContext& context);
 SoakOutcome SoakSetup(SoakContext& context);
 SoakOutcome SoakSetId(SoakContext& context);
+SoakOutcome SoakApply(SoakContext& context);
+SoakOutcome SoakStation(SoakContext& context);
+SoakOutcome SoakWatch(SoakContext& context);
 
 // Waits the soak uses, shorter than the window's so that more operations fit
 // in the time; every one is still a fixed, documented bound.

@@ -104,25 +104,27 @@ std::string StopSimulator(SimProcess& sim) {
 }
 
 void JudgeSimulator(SimProcess& sim, SoakOutcome* outcome) {
-    const std::string problem = StopSimulator(sim);
-    if (!problem.empty()) {
+    AddFinding(outcome, StopSimulator(sim));
+}
+
+void AddFinding(SoakOutcome* outcome, const std::string& why) {
+    if (!why.empty()) {
         outcome->asDocumented = false;
-        outcome->why += (outcome->why.empty() ? "" : "; ") + problem;
+        outcome->why += (outcome->why.empty() ? "" : "; ") + why;
     }
 }
 
-namespace {
-long NowMs() {
+long SoakNowMs() {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                  std::chrono::steady_clock::now().time_since_epoch())
                                  .count());
 }
-}  // namespace
 
-SoakTimer::SoakTimer(SoakOutcome* outcome, long boundMs) : outcome_(outcome), startMs_(NowMs()) {
+SoakTimer::SoakTimer(SoakOutcome* outcome, long boundMs)
+    : outcome_(outcome), startMs_(SoakNowMs()) {
     outcome_->boundMs = boundMs;
 }
 
 SoakTimer::~SoakTimer() {
-    outcome_->elapsedMs = NowMs() - startMs_;
+    outcome_->elapsedMs = SoakNowMs() - startMs_;
 }

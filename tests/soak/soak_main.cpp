@@ -1,6 +1,6 @@
-// velquint_soak: searches, setups and Set IDs, for a given time, against
-// simulated devices that misbehave at random (see tests/soak/*Soak.cpp), in
-// the lab. After every operation it checks that the outcome is the
+// velquint_soak: searches, setups, Set IDs, plans applied, commissioning
+// stations and watches, for a given time, against simulated devices that
+// misbehave at random (see tests/soak/*Soak.cpp), in the lab. After every operation it checks that the outcome is the
 // documented one for the fault it met, that it ended within its waits, and
 // that no descriptor has leaked; at the end, that resident memory has not
 // grown. Prints what it did and exits
@@ -111,17 +111,33 @@ int main(int argc, char** argv) {
     const Clock::time_point end = Clock::now() + std::chrono::seconds(seconds);
     while (Clock::now() < end) {
         SoakOutcome outcome;
-        switch (random() % 4) {
-            case 0:
-                outcome = SoakSearch(context);
-                break;
-            case 1:
-            case 2:
-                outcome = SoakSetId(context);
-                break;
-            default:
-                outcome = SoakSetup(context);
-                break;
+        // Every third operation commissions or watches, each kind in turn:
+        // they take seconds where the others take one.
+        if (tally.operations % 3 == 2) {
+            switch (tally.operations / 3 % 3) {
+                case 0:
+                    outcome = SoakApply(context);
+                    break;
+                case 1:
+                    outcome = SoakStation(context);
+                    break;
+                default:
+                    outcome = SoakWatch(context);
+                    break;
+            }
+        } else {
+            switch (random() % 4) {
+                case 0:
+                    outcome = SoakSearch(context);
+                    break;
+                case 1:
+                case 2:
+                    outcome = SoakSetId(context);
+                    break;
+                default:
+                    outcome = SoakSetup(context);
+                    break;
+            }
         }
         ++tally.operations;
         ++operations[outcome.operation];

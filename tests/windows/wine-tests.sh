@@ -17,5 +17,8 @@ trap wine_session_end EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 wine_session_start "$(mktemp -u /tmp/velquint-wine-XXXXXX)"
+# Wine's own errors through (only its notes of what it lacks stay out): a
+# program that wine fails to start says why in the failed test's output.
+export WINEDEBUG=fixme-all
 wine_session_boot
 "$here/../run-ctest.sh" "$build" "$@"

@@ -1,15 +1,21 @@
 // A search's datagrams, any number and any bytes, stored into a DeviceTable;
-// then the table sorted in every order and every record's row texts built.
+// then the table sorted once or twice, in the orders the input names, and
+// every record's row texts built, as the device list builds them.
 //
-// Input: capacity (2 bytes, big-endian: 1 + value % 8192), then datagrams,
+// Input: capacity (2 bytes, big-endian: 1 + value % 8192), the sorts (1 byte:
+// its two lowest bits name the first sort's order, 0 to 3 for MAC ascending,
+// MAC descending, IP ascending, IP descending; the next two bits a second
+// sort's, done when bit 4 is set), then datagrams,
 // each a 2-byte big-endian length and that many bytes. Length 0xFFFF is a
-// failed receive; a length above 256 is a datagram longer than the receive
-// buffer, of which only 256 bytes arrive, as on the socket.
+// failed receive; 0xFF00 + n is the datagram before it again, n + 1 times
+// (so that a table of 255 records takes a few bytes, not thousands); any
+// other length above 256 is a datagram longer than the receive buffer, of
+// which only 256 bytes arrive, as on the socket.
 //
 // Checked against a model kept beside the table: the outcome of every
 // datagram, the table's count against its records, the capacity rule, the
-// records' bytes, the order after each sort (by the selection procedure done
-// the slow way), and the text of every column.
+// records' bytes, the order after each sort (the selection procedure's,
+// reached by a stable sort), and the text of every column.
 //
 // The model's records are views into the input, and the table, the sort's
 // scratch and each datagram live in rooms of exactly their size (ExactRoom):
@@ -35,6 +41,8 @@ namespace {
 using Records = std::vector<ByteSpan>;
 
 constexpr uint16_t kFailedReceive = 0xFFFF;
+constexpr uint16_t kRepeatFirst = 0xFF00;
+constexpr uint8_t kSecondSort = 0x10;
 constexpr uint8_t kGarbage = 0xA5;
 const char kReplyHeader[] = "KVM47JR\x01";
 constexpr size_t kReplyHeaderLength = 8;
@@ -42,14 +50,6 @@ constexpr size_t kReplyHeaderLength = 8;
 FUZZ_MODEL bool ModelAccepts(ByteSpan datagram, long length) {
     return length >= 9 && length <= 256 &&
            std::equal(datagram.data, datagram.data + kReplyHeaderLength, kReplyHeader);
-}
-
-FUZZ_MODEL size_t UsedLength(const Records& records) {
-    size_t used = 1;
-    for (const ByteSpan record : records) {
-        used += 1 + record.size;
-    }
-    return used;
 }
 
 // The key's bytes, first byte highest, so that comparing the numbers compares
@@ -64,32 +64,48 @@ FUZZ_MODEL uint64_t KeyOf(ByteSpan record, uint8_t order) {
     return key;
 }
 
-// Take the first record as the choice, walk them all, let a key that is as
-// small (or as large) or more so take over; move the choice out; repeat.
-FUZZ_MODEL void SelectionSort(Records* records, uint8_t order) {
+// The selection procedure's order, reached another way: it takes the first
+// record as the choice, walks them all and lets a key that is as small (or
+// as large) or more so take over, moves the choice out and repeats. So keys
+// come in order, and of equal keys the one last in the table comes first: a
+// stable sort of the table read backwards, here a merge sort by hand (std's
+// sorts would carry coverage instrumentation into the model).
+struct KeyedRecord {
+    uint64_t key;
+    ByteSpan record;
+};
+
+FUZZ_MODEL void SelectionOrder(Records* records, uint8_t order) {
     const bool ascending = order == MacAscending || order == IpAscending;
-    static std::vector<uint64_t> keys;
-    static std::vector<uint8_t> left;  // indexes into `before`, in table order
-    static Records before;
-    before = *records;
-    keys.clear();
-    left.clear();
-    for (size_t i = 0; i < before.size(); ++i) {
-        keys.push_back(KeyOf(before[i], order));
-        left.push_back(static_cast<uint8_t>(i));
+    static KeyedRecord first[kMaxDeviceRecords];
+    static KeyedRecord second[kMaxDeviceRecords];
+    ByteSpan* const all = records->data();
+    const size_t count = records->size();
+    for (size_t i = 0; i < count; ++i) {
+        first[i] = {KeyOf(all[count - 1 - i], order), all[count - 1 - i]};
     }
-    records->clear();
-    while (!left.empty()) {
-        size_t choice = 0;
-        for (size_t i = 0; i < left.size(); ++i) {
-            const uint64_t candidate = keys[left[i]];
-            const uint64_t key = keys[left[choice]];
-            if (ascending ? candidate <= key : candidate >= key) {
-                choice = i;
+    KeyedRecord* from = first;
+    KeyedRecord* to = second;
+    for (size_t width = 1; width < count; width *= 2) {
+        for (size_t low = 0; low < count; low += 2 * width) {
+            const size_t middle = low + width < count ? low + width : count;
+            const size_t high = low + 2 * width < count ? low + 2 * width : count;
+            size_t left = low;
+            size_t right = middle;
+            for (size_t k = low; k < high; ++k) {
+                const bool takeRight =
+                    left == middle ||
+                    (right < high && (ascending ? from[right].key < from[left].key
+                                                : from[right].key > from[left].key));
+                to[k] = takeRight ? from[right++] : from[left++];
             }
         }
-        records->push_back(before[left[choice]]);
-        left.erase(left.begin() + static_cast<long>(choice));
+        KeyedRecord* const sorted = to;
+        to = from;
+        from = sorted;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        all[i] = from[i].record;
     }
 }
 
@@ -253,6 +269,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FuzzInput input(data, size);
     const size_t capacity = 1 + input.BigEndian16() % kDeviceTableSize;
+    const uint8_t sorts = input.Byte();
 
     // Exactly as large as the caller says, so a write past it is caught.
     uint8_t* const table = tableRoom.Take(capacity);
@@ -260,13 +277,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t writePosition = ResetDeviceTable(table);
     DeviceSightings sightings;
 
-    while (input.Left() >= 2) {
-        const uint16_t declared = input.BigEndian16();
-        long length = -1;
-        ByteSpan arrived;
-        if (declared != kFailedReceive) {
-            arrived = input.View(declared < kLargestReplyRead ? declared : kLargestReplyRead);
-            length = declared > kLargestReplyRead ? declared : static_cast<long>(arrived.size);
+    size_t used = 1;  // the model's table bytes: its count and its records
+    uint16_t declared = kFailedReceive;
+    long length = -1;
+    ByteSpan arrived;
+    unsigned repeats = 0;
+    while (repeats > 0 || input.Left() >= 2) {
+        if (repeats > 0) {
+            --repeats;
+        } else if (const uint16_t next = input.BigEndian16();
+                   next >= kRepeatFirst && next != kFailedReceive) {
+            repeats = next - kRepeatFirst;  // and this one
+        } else {
+            declared = next;
+            length = -1;
+            arrived = {};
+            if (declared != kFailedReceive) {
+                arrived = input.View(declared < kLargestReplyRead ? declared : kLargestReplyRead);
+                length = declared > kLargestReplyRead ? declared : static_cast<long>(arrived.size);
+            }
         }
         // Only the bytes that arrived exist, so a read past them is caught.
         uint8_t* const datagram = datagramRoom.Take(arrived.size);
@@ -284,38 +313,49 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         const ByteSpan record{arrived.data + kReplyHeaderLength, arrived.size - kReplyHeaderLength};
         heard.push_back({record, interfaceIndex});
-        const bool fits =
-            model.size() < kMaxDeviceRecords && UsedLength(model) + 1 + record.size + 1 <= capacity;
+        const bool fits = model.size() < kMaxDeviceRecords && used + 1 + record.size + 1 <= capacity;
         if (!fits) {
             FUZZ_CHECK(outcome == DiscoveryDatagramOutcome::TableFull);
             break;  // the search ends here
         }
         FUZZ_CHECK(outcome == DiscoveryDatagramOutcome::Stored);
         model.push_back(record);
-        FUZZ_CHECK(writePosition == UsedLength(model));
+        used += 1 + record.size;
+        FUZZ_CHECK(writePosition == used);
     }
     CheckTable(table, capacity, model);
     CheckSightings(sightings, heard);
 
     uint8_t* const scratch = scratchRoom.Take(capacity);
-    for (uint8_t order : {MacAscending, MacDescending, IpAscending, IpDescending}) {
+    for (int sort = 0; sort < (sorts & kSecondSort ? 2 : 1); ++sort) {
+        const uint8_t order = static_cast<uint8_t>(MacAscending + (sorts >> (2 * sort) & 3));
         SortDeviceTable(table, scratch, capacity, order);
-        SelectionSort(&model, order);
+        SelectionOrder(&model, order);
         CheckTable(table, capacity, model);
     }
     // Orders outside the four leave the table as it is.
     for (uint8_t order : {0, 5, 255}) {
         SortDeviceTable(table, scratch, capacity, order);
-        CheckTable(table, capacity, model);
     }
+    CheckTable(table, capacity, model);
 
-    for (unsigned k = 0; k < model.size(); ++k) {
-        DeviceRowTexts texts;
-        FUZZ_CHECK(DeviceRowTextsAt(table, capacity, k, &texts));
-        CheckRowTexts(model[k], texts);
+    // The rows as the device list builds them: the records listed once, a
+    // row made of each.
+    static DeviceRecordView records[kMaxDeviceRecords];
+    FUZZ_CHECK(ListDeviceRecords(table, capacity, records, kMaxDeviceRecords) == model.size());
+    for (size_t k = 0; k < model.size(); ++k) {
+        FUZZ_CHECK(records[k].length == model[k].size);
+        CheckRowTexts(model[k], MakeDeviceRowTexts(records[k]));
     }
-    DeviceRowTexts none;
-    FUZZ_CHECK(!DeviceRowTextsAt(table, capacity, static_cast<unsigned>(model.size()), &none));
+    // A row by its index: the last walks the whole table, and the one
+    // behind it is none.
+    DeviceRowTexts texts;
+    const unsigned count = static_cast<unsigned>(model.size());
+    if (count > 0) {
+        FUZZ_CHECK(DeviceRowTextsAt(table, capacity, count - 1, &texts));
+        CheckRowTexts(model.back(), texts);
+    }
+    FUZZ_CHECK(!DeviceRowTextsAt(table, capacity, count, &texts));
     FUZZ_CHECK(BuildMacWarningText(table, capacity) == ModelWarning(model));
     return 0;
 }

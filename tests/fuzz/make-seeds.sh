@@ -61,31 +61,32 @@ long_reply() {
     echo "${head[*]} $(crc16arc "${head[@]}") 03"
 }
 
-# --- discovery_table: capacity, then (length, datagram) pairs -------------
+# --- discovery_table: capacity, sorts, then (length, datagram) pairs ------
 D=discovery_table
 HEADER="4B 56 4D 34 37 4A 52 01"
 FULL="00 1A 2B 3C 4D 5E 01 05 C0 A8 01 09 FF FF 00 00 0A 00 00 01 01 F6 04 AB CD"
 FF_MAC="00 1A 2B FF FF FF 01 06 C0 A8 01 0A FF FF FF 00 C0 A8 01 01 0F A1 03"
 SAME_IP="02 56 51 00 00 01 01 06 C0 A8 01 09 FF FF FF 00 C0 A8 01 01 0F A1 07"
-{ bin 1F FF 00 21 $HEADER $FULL; } | seed $D one-device
-{ bin 1F FF 00 21 $HEADER $FULL 00 1F $HEADER $FF_MAC 00 1F $HEADER $SAME_IP; } | seed $D three-devices
-{ bin 1F FF 00 08 $HEADER 00 09 $HEADER 00; } | seed $D eight-and-nine-bytes
-{ bin 1F FF 00 08 4B 56 4D 34 37 4A 53 01 00 0E $HEADER 00 1A 2B 3C 4D 5E; } | seed $D own-request
-{ bin 1F FF 00 0E 4B 56 4D 34 37 4A 52 02 00 1A 2B 3C 4D 5E 00 1F $HEADER $FF_MAC; } | seed $D setup-reply-skipped
-{ bin 1F FF FF FF 01 01 00 1F $HEADER $SAME_IP; } | seed $D failed-then-too-long
+{ bin 1F FF 00 00 21 $HEADER $FULL; } | seed $D one-device
+{ bin 1F FF 1D 00 21 $HEADER $FULL 00 1F $HEADER $FF_MAC 00 1F $HEADER $SAME_IP; } | seed $D three-devices
+{ bin 1F FF 18 00 08 $HEADER 00 09 $HEADER 00; } | seed $D eight-and-nine-bytes
+{ bin 1F FF 0B 00 08 4B 56 4D 34 37 4A 53 01 00 0E $HEADER 00 1A 2B 3C 4D 5E; } | seed $D own-request
+{ bin 1F FF 16 00 0E 4B 56 4D 34 37 4A 52 02 00 1A 2B 3C 4D 5E 00 1F $HEADER $FF_MAC; } | seed $D setup-reply-skipped
+{ bin 1F FF 13 FF FF 01 01 00 1F $HEADER $SAME_IP; } | seed $D failed-then-too-long
 {
-    bin 1F FF 01 00 $HEADER
+    bin 1F FF 1C 01 00 $HEADER
     head -c 248 /dev/zero | tr '\0' '\021'
 } | seed $D largest-reply
 {
-    bin 00 30
+    bin 00 30 11
     for _ in 1 2 3; do bin 00 1F $HEADER $SAME_IP; done
 } | seed $D small-capacity
-# 255 records of one byte, and one more that no longer fits the count.
-{
-    bin 1F FF
-    for n in $(seq 0 255); do bin 00 09 $HEADER "$(printf '%02X' "$n")"; done
-} | seed $D full-by-count
+# 255 records of one byte, and one more that no longer fits the count: one
+# datagram, then the same 255 times more (length FF00 + 254).
+{ bin 1F FF 1E 00 09 $HEADER 07 FF FE; } | seed $D full-by-count
+# Three devices, twenty times over, into a table that fills by its bytes.
+{ bin 06 00 00 00 21 $HEADER $FULL FF 13 00 1F $HEADER $FF_MAC FF 13 00 1F $HEADER $SAME_IP FF 13; } |
+    seed $D full-by-bytes
 
 # --- setup_reply: MAC, received, datagram, then a request ----------------
 S=setup_reply

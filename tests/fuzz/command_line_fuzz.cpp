@@ -24,16 +24,22 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static CLI::App app;
     static const VelquintCommandLine line = AddVelquintCommandLine(app);
+    // The words and their pointers keep their room from input to input.
+    static std::vector<std::string> words = {"velquint"};
+    static std::vector<const char*> argv;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    std::vector<std::string> words = {"velquint"};
-    for (size_t at = 0; at < text.size();) {
+    size_t count = 1;
+    for (size_t at = 0; at < text.size(); ++count) {
         const size_t end = std::min(text.find('\n', at), text.size());
-        words.emplace_back(text.substr(at, end - at));
+        if (count == words.size()) {
+            words.emplace_back();
+        }
+        words[count].assign(text.substr(at, end - at));
         at = end + 1;
     }
-    std::vector<const char*> argv;
-    for (const std::string& word : words) {
-        argv.push_back(word.c_str());
+    argv.clear();
+    for (size_t i = 0; i < count; ++i) {
+        argv.push_back(words[i].c_str());
     }
     try {
         app.parse(static_cast<int>(argv.size()), argv.data());

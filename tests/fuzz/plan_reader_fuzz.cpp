@@ -54,9 +54,11 @@ FUZZ_MODEL bool ModelAddress(std::string_view text, uint32_t* address) {
 }
 
 void CheckAddressWords(std::string_view text) {
+    // One string for the run: it keeps its room from word to word.
+    static std::string word;
     for (size_t at = 0; at < text.size();) {
         const size_t end = std::min(text.find('\n', at), text.size());
-        const std::string word(text.substr(at, end - at));
+        word.assign(text.substr(at, end - at));
         uint32_t modelled = 0;
         const bool taken = ModelAddress(word, &modelled);
         const std::optional<uint32_t> read = ReadAddress(word);

@@ -138,11 +138,12 @@ soak: build
 	@VELQUINT_SIM=$(BUILD_DIR)/sim/velquint-sim ./tests/lab/lab.sh --devices 2 -- \
 		$(BUILD_DIR)/tests/soak/velquint_soak --seconds $(SOAK_SECONDS)
 
-# Each fuzz target, one after the other, until it has run FUZZ_INPUTS
-# inputs (default ten million) or for FUZZ_SECONDS (default 900), whichever
-# comes first: a parser of outside bytes has had a thin look below 10^7.
+# Each fuzz target until it has run FUZZ_INPUTS inputs (default ten
+# million) or for FUZZ_SECONDS (default 900), whichever comes first, one
+# target on each core: a parser of outside bytes has had a thin look below
+# 10^7.
 fuzz: build-asan
-	@$(SANITIZER_ENV) ./tests/fuzz/fuzz-all.sh $(ASAN_DIR) $(FUZZ_SECONDS) $(FUZZ_INPUTS)
+	@$(SANITIZER_ENV) ./tests/fuzz/fuzz-all.sh $(ASAN_DIR) $(FUZZ_SECONDS) $(FUZZ_INPUTS) $(JOBS)
 
 # The tool against simulated devices in a lab of network namespaces, on the
 # current display; needs root and a local X display (scripts/demo.sh says why).

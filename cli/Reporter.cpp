@@ -14,6 +14,22 @@ constexpr char kClearLine[] = "\r\033[K";
 constexpr char kLineUp[] = "\033[A";
 constexpr size_t kLeastWidth = 20;
 
+// The first `columns` characters of a UTF-8 text, a character a column (as
+// the plan reader counts them), never cut inside one.
+std::string FirstColumns(const std::string& text, size_t columns) {
+    constexpr unsigned char kContinuationMask = 0xC0;
+    constexpr unsigned char kContinuation = 0x80;
+    size_t characters = 0;
+    for (size_t at = 0; at < text.size(); ++at) {
+        const bool starts =
+            (static_cast<unsigned char>(text[at]) & kContinuationMask) != kContinuation;
+        if (starts && characters++ == columns) {
+            return text.substr(0, at);
+        }
+    }
+    return text;
+}
+
 std::string Prefixed(const std::string& message) {
     return "velquint: " + message;
 }
@@ -74,7 +90,7 @@ private:
         Clear();
         shown_.clear();
         for (const std::string& line : lines) {
-            shown_.push_back(line.size() < width_ ? line : line.substr(0, width_ - 1));
+            shown_.push_back(FirstColumns(line, width_ - 1));
         }
         Show();
     }
@@ -142,10 +158,6 @@ private:
 };
 
 }  // namespace
-
-ReporterKind ReporterForStderr() {
-    return InspectStderr().redraws ? ReporterKind::Terminal : ReporterKind::Lines;
-}
 
 std::unique_ptr<Reporter> MakeReporter(ReporterKind kind, std::ostream& out, size_t width,
                                        size_t height) {

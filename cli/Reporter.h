@@ -39,9 +39,6 @@ public:
 
 enum class ReporterKind { Terminal, Lines, JsonLines };
 
-// The reporter for stderr as it is: Terminal or Lines.
-ReporterKind ReporterForStderr();
-
 // A reporter of `kind` writing to `out` (a terminal of `width` columns and
 // `height` lines).
 std::unique_ptr<Reporter> MakeReporter(ReporterKind kind, std::ostream& out, size_t width = 80,

@@ -78,4 +78,17 @@ TEST(Reporter, TerminalRedrawsABoardInPlace) {
               "\r\033[K\033[A\r\033[KLINE  STATE\n2     verified");
 }
 
+// A line is cut to one column less than the terminal, by characters: a
+// character of several bytes is a column, and never cut in two.
+TEST(Reporter, TerminalCutsLinesByCharacters) {
+    std::ostringstream out;
+    const std::unique_ptr<Reporter> reporter = MakeReporter(ReporterKind::Terminal, out, 20, 5);
+    std::string accents;  // 25 characters, 50 bytes
+    for (int i = 0; i < 25; ++i) {
+        accents += "\u00e9";
+    }
+    reporter->Board({accents, "0123456789012345678"});
+    EXPECT_EQ(out.str(), "\r\033[K" + accents.substr(0, 38) + "\n0123456789012345678");
+}
+
 }  // namespace

@@ -313,7 +313,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         const ByteSpan record{arrived.data + kReplyHeaderLength, arrived.size - kReplyHeaderLength};
         heard.push_back({record, interfaceIndex});
-        const bool fits = model.size() < kMaxDeviceRecords && used + 1 + record.size + 1 <= capacity;
+        const bool fits =
+            model.size() < kMaxDeviceRecords && used + 1 + record.size + 1 <= capacity;
         if (!fits) {
             FUZZ_CHECK(outcome == DiscoveryDatagramOutcome::TableFull);
             break;  // the search ends here

@@ -26,7 +26,7 @@ logs="$(mktemp -d "${TMPDIR:-/tmp}/velquint-fuzz-all-XXXXXX")"
 trap 'kill $(jobs -p) 2>/dev/null || true; wait; rm -rf "$logs"' EXIT
 
 failed=0
-declare -A target_of  # of each run under way, by its process id
+declare -A target_of=()  # of each run under way, by its process id
 # Waits for any one run, prints what it printed, and counts a failure.
 reap() {
     local pid status=0

@@ -1,5 +1,6 @@
 #include "cli/Csv.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -13,7 +14,7 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr unsigned char kContinuationMask = 0xC0;
 constexpr unsigned char kContinuation = 0x80;
 
-// Walks the text a byte at a time, knowing the line and column it stands on.
+// Walks the text, knowing the line and column it stands on.
 class CsvCursor {
 public:
     explicit CsvCursor(std::string_view text) : text_(text) {}
@@ -22,6 +23,8 @@ public:
     char Peek() const { return text_[at_]; }
     CsvPlace Place() const { return {line_, column_}; }
     size_t Line() const { return line_; }
+    // The text not yet walked.
+    std::string_view Rest() const { return text_.substr(at_); }
 
     // A line end here: CRLF, LF or a lone CR.
     bool AtLineEnd() const {
@@ -41,13 +44,25 @@ public:
 
     char Take() {
         const char c = text_[at_++];
-        if ((static_cast<unsigned char>(c) & kContinuationMask) != kContinuation) {
+        if (!Continues(c)) {
             ++column_;
         }
         return c;
     }
 
+    // Over `count` bytes of one line.
+    void Skip(size_t count) {
+        column_ += static_cast<size_t>(std::count_if(
+            text_.begin() + static_cast<long>(at_), text_.begin() + static_cast<long>(at_ + count),
+            [](char c) { return !Continues(c); }));
+        at_ += count;
+    }
+
 private:
+    static bool Continues(char c) {
+        return (static_cast<unsigned char>(c) & kContinuationMask) == kContinuation;
+    }
+
     std::string_view text_;
     size_t at_ = 0;
     size_t line_ = 1;
@@ -60,45 +75,55 @@ struct CsvError {
     std::string what;
 };
 
-// A field in double quotes, the cursor on its opening quote.
+// A field in double quotes, the cursor on its opening quote. Bytes up to the
+// next quote, line end or zero byte are taken a run at a time.
 std::optional<CsvError> ReadQuotedField(CsvCursor& cursor, std::string* field) {
+    constexpr std::string_view kStops("\"\r\n\0", 4);
     const size_t opened = cursor.Line();
     cursor.Take();
     for (;;) {
+        const std::string_view rest = cursor.Rest();
+        const size_t run = std::min(rest.find_first_of(kStops), rest.size());
+        field->append(rest.substr(0, run));
+        cursor.Skip(run);
         if (cursor.AtEnd()) {
             return CsvError{opened, "a quoted field does not end"};
         }
         if (cursor.AtLineEnd()) {
             // Kept as written, whichever line end it is.
-            *field += cursor.AtCrlf() ? std::string("\r\n") : std::string(1, cursor.Peek());
+            if (cursor.AtCrlf()) {
+                *field += "\r\n";
+            } else {
+                *field += cursor.Peek();
+            }
             cursor.SkipLineEnd();
             continue;
         }
-        const char c = cursor.Take();
-        if (c == kQuote) {
-            if (cursor.AtEnd() || cursor.Peek() != kQuote) {
-                return std::nullopt;
-            }
-            *field += kQuote;
-            cursor.Take();
-            continue;
-        }
-        if (c == '\0') {
+        if (cursor.Take() == '\0') {
             return CsvError{cursor.Line(), "a zero byte"};
         }
-        *field += c;
+        // A quote: the field's end, or a doubled quote that stands for one.
+        if (cursor.AtEnd() || cursor.Peek() != kQuote) {
+            return std::nullopt;
+        }
+        *field += kQuote;
+        cursor.Take();
     }
 }
 
+// A field without quotes: everything up to the next comma or line end, in
+// one piece.
 std::optional<CsvError> ReadPlainField(CsvCursor& cursor, std::string* field) {
-    while (!cursor.AtEnd() && cursor.Peek() != kComma && !cursor.AtLineEnd()) {
-        if (cursor.Peek() == kQuote) {
-            return CsvError{cursor.Line(), "a quote inside a field that does not start with one"};
-        }
-        if (cursor.Peek() == '\0') {
-            return CsvError{cursor.Line(), "a zero byte"};
-        }
-        *field += cursor.Take();
+    constexpr std::string_view kStops(",\r\n\"\0", 5);
+    const std::string_view rest = cursor.Rest();
+    const size_t end = std::min(rest.find_first_of(kStops), rest.size());
+    field->assign(rest.substr(0, end));
+    cursor.Skip(end);
+    if (!cursor.AtEnd() && cursor.Peek() == kQuote) {
+        return CsvError{cursor.Line(), "a quote inside a field that does not start with one"};
+    }
+    if (!cursor.AtEnd() && cursor.Peek() == '\0') {
+        return CsvError{cursor.Line(), "a zero byte"};
     }
     return std::nullopt;
 }
@@ -146,6 +171,12 @@ bool ReadCsv(std::string_view text, std::vector<CsvRecord>* records, std::string
             continue;
         }
         CsvRecord record;
+        // Records are mostly as wide as the one before: room for that many
+        // fields at once.
+        if (!records->empty()) {
+            record.fields.reserve(records->back().fields.size());
+            record.places.reserve(records->back().fields.size());
+        }
         if (const std::optional<CsvError> failed = ReadRecord(cursor, &record)) {
             *error = "line " + std::to_string(failed->line) + ": " + failed->what;
             return false;

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <utility>
 
 #include "cli/Csv.h"
 
@@ -29,10 +30,10 @@ std::string Lower(std::string text) {
 }
 
 // Blanks around a cell are a spreadsheet's, not part of the value.
-std::string Trimmed(const std::string& text) {
+std::string_view Trimmed(std::string_view text) {
     const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return "";
+    if (first == std::string_view::npos) {
+        return {};
     }
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
@@ -61,7 +62,7 @@ public:
     bool ReadHeader(const CsvRecord& header) {
         for (size_t i = 0; i < header.fields.size(); ++i) {
             const auto known = std::find(kPlanColumns.begin(), kPlanColumns.end(),
-                                         Lower(Trimmed(header.fields[i])));
+                                         Lower(std::string(Trimmed(header.fields[i]))));
             if (known == kPlanColumns.end()) {
                 continue;
             }
@@ -87,7 +88,8 @@ public:
             return at != 0 && at <= record.fields.size();
         };
         const auto cell = [&](Column column) {
-            return present(column) ? Trimmed(record.fields[positions_[column] - 1]) : std::string();
+            return present(column) ? std::string(Trimmed(record.fields[positions_[column] - 1]))
+                                   : std::string();
         };
         // A cell that is missing from a short row stands where it would begin.
         const auto place = [&](Column column) {
@@ -174,14 +176,22 @@ private:
 
 bool ReadPlan(std::string_view text, const std::string& fileName, std::vector<PlanRow>* rows,
               std::vector<std::string>* refusals, bool macLessRows) {
-    rows->clear();
-    refusals->clear();
     std::vector<CsvRecord> records;
     std::string error;
     if (!ReadCsv(text, &records, &error)) {
+        rows->clear();
+        refusals->clear();
         refusals->push_back(fileName + ": " + error);
         return false;
     }
+    return ReadPlanRecords(std::move(records), fileName, rows, refusals, macLessRows);
+}
+
+bool ReadPlanRecords(std::vector<CsvRecord> records, const std::string& fileName,
+                     std::vector<PlanRow>* rows, std::vector<std::string>* refusals,
+                     bool macLessRows) {
+    rows->clear();
+    refusals->clear();
     records.erase(std::remove_if(records.begin(), records.end(), HoldsNothing), records.end());
     if (records.empty()) {
         refusals->push_back(fileName + ": the plan is empty: no header, no rows");

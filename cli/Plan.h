@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "cli/Csv.h"
 #include "cli/Devices.h"
 #include "cli/Values.h"
 
@@ -45,6 +46,11 @@ constexpr size_t kMostPlanRows = 10000;
 // With `macLessRows`, a row may leave its MAC empty.
 bool ReadPlan(std::string_view text, const std::string& fileName, std::vector<PlanRow>* rows,
               std::vector<std::string>* refusals, bool macLessRows = false);
+
+// The same for a plan's records, already read from its CSV.
+bool ReadPlanRecords(std::vector<CsvRecord> records, const std::string& fileName,
+                     std::vector<PlanRow>* rows, std::vector<std::string>* refusals,
+                     bool macLessRows = false);
 
 // Reads the plan file `path` (a regular file of at most kLargestPlanBytes;
 // "-" is standard input) and checks it. Nothing, or the failure that refuses

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/Csv.h"
@@ -68,16 +69,17 @@ void CheckAddressWords(std::string_view text) {
     }
 }
 
-void CheckCsv(std::string_view text) {
-    std::vector<CsvRecord> records;
+// The CSV read, written back and read again; true, with the records of the
+// first reading, when the text is CSV.
+bool CheckCsv(std::string_view text, std::vector<CsvRecord>* records) {
     std::vector<CsvRecord> again;
     std::string written;
     std::string error;
-    if (!ReadCsv(text, &records, &error)) {
+    if (!ReadCsv(text, records, &error)) {
         FUZZ_CHECK(error.rfind("line ", 0) == 0);
-        return;
+        return false;
     }
-    for (const CsvRecord& record : records) {
+    for (const CsvRecord& record : *records) {
         FUZZ_CHECK(record.line >= 1);
         written += CsvLine(record.fields);
     }
@@ -91,13 +93,14 @@ void CheckCsv(std::string_view text) {
     // A record of one empty field is written as a blank line, which
     // holds no record.
     size_t next = 0;
-    for (const CsvRecord& record : records) {
+    for (const CsvRecord& record : *records) {
         if (record.fields.size() == 1 && record.fields[0].empty()) {
             continue;
         }
         FUZZ_CHECK(next < again.size() && again[next++].fields == record.fields);
     }
     FUZZ_CHECK(next == again.size());
+    return true;
 }
 
 template <typename T>
@@ -106,10 +109,17 @@ FUZZ_MODEL bool AllDifferent(std::vector<T>* values) {
     return std::adjacent_find(values->begin(), values->end()) == values->end();
 }
 
-void CheckPlan(std::string_view text) {
+// The plan read from the records of the CSV reading (the plan reader's own
+// first step), or, when the text is no CSV, refused as such.
+void CheckPlan(std::string_view text, bool csv, std::vector<CsvRecord>* records) {
     std::vector<PlanRow> rows;
     std::vector<std::string> refusals;
-    const bool accepted = ReadPlan(text, "plan.csv", &rows, &refusals);
+    if (!csv) {
+        FUZZ_CHECK(!ReadPlan(text, "plan.csv", &rows, &refusals));
+        FUZZ_CHECK(refusals.size() == 1 && refusals[0].rfind("plan.csv: line ", 0) == 0);
+        return;
+    }
+    const bool accepted = ReadPlanRecords(std::move(*records), "plan.csv", &rows, &refusals);
     FUZZ_CHECK(accepted == refusals.empty());
     for (const std::string& refusal : refusals) {
         FUZZ_CHECK(refusal.rfind("plan.csv:", 0) == 0);
@@ -135,7 +145,8 @@ void CheckPlan(std::string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     CheckAddressWords(text);
-    CheckCsv(text);
-    CheckPlan(text);
+    std::vector<CsvRecord> records;
+    const bool csv = CheckCsv(text, &records);
+    CheckPlan(text, csv, &records);
     return 0;
 }

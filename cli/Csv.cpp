@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "common/Utf8.h"
+
 namespace {
 
 constexpr char kQuote = '"';
@@ -10,9 +12,6 @@ constexpr char kComma = ',';
 constexpr char kCarriageReturn = '\r';
 constexpr char kLineFeed = '\n';
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-// The bytes that continue a UTF-8 character: 10xxxxxx.
-constexpr unsigned char kContinuationMask = 0xC0;
-constexpr unsigned char kContinuation = 0x80;
 
 // Walks the text, knowing the line and column it stands on.
 class CsvCursor {
@@ -44,7 +43,7 @@ public:
 
     char Take() {
         const char c = text_[at_++];
-        if (!Continues(c)) {
+        if (!ContinuesUtf8Character(c)) {
             ++column_;
         }
         return c;
@@ -54,15 +53,11 @@ public:
     void Skip(size_t count) {
         column_ += static_cast<size_t>(std::count_if(
             text_.begin() + static_cast<long>(at_), text_.begin() + static_cast<long>(at_ + count),
-            [](char c) { return !Continues(c); }));
+            [](char c) { return !ContinuesUtf8Character(c); }));
         at_ += count;
     }
 
 private:
-    static bool Continues(char c) {
-        return (static_cast<unsigned char>(c) & kContinuationMask) == kContinuation;
-    }
-
     std::string_view text_;
     size_t at_ = 0;
     size_t line_ = 1;

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "cli/ReportEvent.h"
+#include "common/Utf8.h"
 #include "platform/Console.h"
 
 namespace {
@@ -17,13 +18,9 @@ constexpr size_t kLeastWidth = 20;
 // The first `columns` characters of a UTF-8 text, a character a column (as
 // the plan reader counts them), never cut inside one.
 std::string FirstColumns(const std::string& text, size_t columns) {
-    constexpr unsigned char kContinuationMask = 0xC0;
-    constexpr unsigned char kContinuation = 0x80;
     size_t characters = 0;
     for (size_t at = 0; at < text.size(); ++at) {
-        const bool starts =
-            (static_cast<unsigned char>(text[at]) & kContinuationMask) != kContinuation;
-        if (starts && characters++ == columns) {
+        if (!ContinuesUtf8Character(text[at]) && characters++ == columns) {
             return text.substr(0, at);
         }
     }

@@ -49,11 +49,11 @@ public:
         return c;
     }
 
-    // Over `count` bytes of one line.
+    // Over `count` bytes that hold no line end.
     void Skip(size_t count) {
+        const std::string_view skipped = text_.substr(at_, count);
         column_ += static_cast<size_t>(std::count_if(
-            text_.begin() + static_cast<long>(at_), text_.begin() + static_cast<long>(at_ + count),
-            [](char c) { return !ContinuesUtf8Character(c); }));
+            skipped.begin(), skipped.end(), [](char c) { return !ContinuesUtf8Character(c); }));
         at_ += count;
     }
 

@@ -22,8 +22,6 @@ public:
     char Peek() const { return text_[at_]; }
     CsvPlace Place() const { return {line_, column_}; }
     size_t Line() const { return line_; }
-    // The text not yet walked.
-    std::string_view Rest() const { return text_.substr(at_); }
 
     // A line end here: CRLF, LF or a lone CR.
     bool AtLineEnd() const {
@@ -49,12 +47,16 @@ public:
         return c;
     }
 
-    // Over `count` bytes that hold no line end.
-    void Skip(size_t count) {
-        const std::string_view skipped = text_.substr(at_, count);
+    // The bytes from here up to the first of `stops` (or the end), walked
+    // over in one step; `stops` holds both line-end bytes, so the run stays
+    // on one line.
+    std::string_view TakeUntil(std::string_view stops) {
+        const std::string_view run =
+            text_.substr(at_, std::min(text_.find_first_of(stops, at_), text_.size()) - at_);
         column_ += static_cast<size_t>(std::count_if(
-            skipped.begin(), skipped.end(), [](char c) { return !ContinuesUtf8Character(c); }));
-        at_ += count;
+            run.begin(), run.end(), [](char c) { return !ContinuesUtf8Character(c); }));
+        at_ += run.size();
+        return run;
     }
 
 private:
@@ -77,10 +79,7 @@ std::optional<CsvError> ReadQuotedField(CsvCursor& cursor, std::string* field) {
     const size_t opened = cursor.Line();
     cursor.Take();
     for (;;) {
-        const std::string_view rest = cursor.Rest();
-        const size_t run = std::min(rest.find_first_of(kStops), rest.size());
-        field->append(rest.substr(0, run));
-        cursor.Skip(run);
+        field->append(cursor.TakeUntil(kStops));
         if (cursor.AtEnd()) {
             return CsvError{opened, "a quoted field does not end"};
         }
@@ -110,10 +109,7 @@ std::optional<CsvError> ReadQuotedField(CsvCursor& cursor, std::string* field) {
 // one piece.
 std::optional<CsvError> ReadPlainField(CsvCursor& cursor, std::string* field) {
     constexpr std::string_view kStops(",\r\n\"\0", 5);
-    const std::string_view rest = cursor.Rest();
-    const size_t end = std::min(rest.find_first_of(kStops), rest.size());
-    field->assign(rest.substr(0, end));
-    cursor.Skip(end);
+    field->assign(cursor.TakeUntil(kStops));
     if (!cursor.AtEnd() && cursor.Peek() == kQuote) {
         return CsvError{cursor.Line(), "a quote inside a field that does not start with one"};
     }
